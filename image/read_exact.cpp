@@ -1,0 +1,8 @@
+#include "image/read_exact.h"
+
+#include "platform/crt_io.h"
+
+int ReadExactAt(int fd, int32_t offset, void* buffer, uint32_t count) {
+  if (_lseek(fd, offset, SEEK_SET) != offset) return 0;
+  return _read(fd, buffer, count) == static_cast<int>(count) ? 1 : 0;
+}
