@@ -1,0 +1,74 @@
+// pestkill-scan: the file signature detector as a read-only offline scanner over
+// files and directory trees (a mounted suspect disk, or real files for testing).
+#include <cstdint>
+
+#include "detect/check_trace.h"
+#include "detect/file_signature_detector.h"
+#include "detect/signatures.h"
+#include "tools/pestkill-scan/file_walk.h"
+#include "tools/pestkill-scan/scan_options.h"
+#include "tools/pestkill-scan/scan_report.h"
+
+namespace {
+
+struct ScanRun {
+  ScanOptions options;
+  ScanReport report;
+};
+
+char VariantLetter(Variant variant) {
+  switch (variant) {
+    case Variant::A: return 'A';
+    case Variant::B: return 'B';
+    case Variant::C: return 'C';
+    case Variant::D: return 'D';
+    case Variant::None: break;
+  }
+  return 0;
+}
+
+void JudgeFile(void* context, const char* path, const char* openPath, uint64_t size) {
+  ScanRun* run = static_cast<ScanRun*>(context);
+  // The detector needs EntryCodeSize bytes at the entry point before any signature
+  // is tested, so a shorter regular file is clean without being read. This also
+  // keeps kernel pseudo-files that report a size of 0 (some block when read) out
+  // of the detector.
+  if (size < static_cast<uint64_t>(EntryCodeSize)) {
+    ReportClean(&run->report, path, run->options.listClean);
+    return;
+  }
+  ScanTrace trace;
+  Variant variant = IdentifyVariant(openPath, &trace);
+  if (trace.stop == ScanStop::CannotOpen) {
+    ReportError(&run->report, path, "cannot be opened");
+  } else if (variant != Variant::None) {
+    ReportInfected(&run->report, path, run->options.showVariant ? VariantLetter(variant) : 0);
+  } else {
+    ReportClean(&run->report, path, run->options.listClean);
+  }
+}
+
+void ReportWalkError(void* context, const char* path, const char* reason) {
+  ReportError(&static_cast<ScanRun*>(context)->report, path, reason);
+}
+
+void CountSkipped(void* context, const char* /*path*/) {
+  ReportSkipped(&static_cast<ScanRun*>(context)->report);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ScanRun run;
+  int firstPath = 0;
+  switch (ParseScanArguments(argc, argv, &run.options, &firstPath)) {
+    case ParseResult::Help: return ExitNothingFound;
+    case ParseResult::UsageError: return ExitError;
+    case ParseResult::Run: break;
+  }
+  StartReport(&run.report);
+  const WalkVisitor visitor = {&run, JudgeFile, ReportWalkError, CountSkipped};
+  for (int i = firstPath; i < argc; ++i) WalkOperand(argv[i], run.options.recursive, &visitor);
+  ReportSummary(&run.report);
+  return ExitStatusFor(run.report.counts);
+}

@@ -1,0 +1,101 @@
+#include "tools/pestkill-scan/scan_options.h"
+
+#include <cstring>
+
+namespace {
+
+const char Usage[] =
+    "Usage: pestkill-scan [-r|--recursive] [-a|--all] [--variant] [--] PATH...\n"
+    "\n"
+    "Reads each PATH and reports the files that are Trojan.Kestrelon.Gen. Files are\n"
+    "only read: nothing is written, moved or deleted.\n"
+    "\n"
+    "  -r, --recursive  scan directories and everything below them; symbolic links\n"
+    "                   and special files (pipes, devices, sockets) found there are\n"
+    "                   skipped and counted, never opened or followed\n"
+    "  -a, --all        also print \"PATH: OK\" for every clean file\n"
+    "      --variant    append \" (variant X)\" to each detection\n"
+    "      --help       print this text and exit\n"
+    "  --               end of options; every later argument is a PATH\n"
+    "\n"
+    "Output: one line per infected file on standard output,\n"
+    "  PATH: Trojan.Kestrelon.Gen FOUND\n"
+    "A PATH that cannot be scanned is reported on standard error as\n"
+    "  PATH: ERROR <reason>\n"
+    "and the scan goes on. This includes a missing path, an unreadable file, a\n"
+    "directory given without -r, and a pipe, device or socket given by name (it is\n"
+    "never opened). A symbolic link given by name is followed. A summary (files\n"
+    "scanned, infected, errors, skipped, seconds) goes to standard error at the\n"
+    "end; progress is shown there only when it is a terminal.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  nothing found\n"
+    "  1  something found (whether or not errors occurred)\n"
+    "  2  errors occurred and nothing was found, or the command line was wrong\n";
+
+bool SetLongOption(const char* name, ScanOptions* options) {
+  if (std::strcmp(name, "--recursive") == 0) {
+    options->recursive = true;
+  } else if (std::strcmp(name, "--all") == 0) {
+    options->listClean = true;
+  } else if (std::strcmp(name, "--variant") == 0) {
+    options->showVariant = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Short options may be grouped, as in "-ra".
+bool SetShortOptions(const char* group, ScanOptions* options, char* unknown) {
+  for (const char* p = group + 1; *p != 0; ++p) {
+    if (*p == 'r') {
+      options->recursive = true;
+    } else if (*p == 'a') {
+      options->listClean = true;
+    } else {
+      *unknown = *p;
+      return false;
+    }
+  }
+  return true;
+}
+
+ParseResult RejectUsage(const char* what, const char* argument) {
+  std::fprintf(stderr, "pestkill-scan: %s '%s'\n", what, argument);
+  PrintUsage(stderr);
+  return ParseResult::UsageError;
+}
+
+}  // namespace
+
+void PrintUsage(FILE* stream) { std::fputs(Usage, stream); }
+
+ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options, int* firstPath) {
+  int i = 1;
+  for (; i < argc; ++i) {
+    const char* argument = argv[i];
+    if (std::strcmp(argument, "--") == 0) {
+      ++i;
+      break;
+    }
+    if (argument[0] != '-' || argument[1] == 0) break;  // "-" alone is a file name
+    if (std::strcmp(argument, "--help") == 0) {
+      PrintUsage(stdout);
+      return ParseResult::Help;
+    }
+    if (argument[1] == '-') {
+      if (!SetLongOption(argument, options)) return RejectUsage("unknown option", argument);
+      continue;
+    }
+    char unknown[3] = {'-', 0, 0};
+    if (!SetShortOptions(argument, options, &unknown[1])) return RejectUsage("unknown option", unknown);
+  }
+  if (i >= argc) {
+    std::fprintf(stderr, "pestkill-scan: no PATH given\n");
+    PrintUsage(stderr);
+    return ParseResult::UsageError;
+  }
+  *firstPath = i;
+  return ParseResult::Run;
+}
