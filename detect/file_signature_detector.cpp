@@ -1,0 +1,78 @@
+#include "detect/file_signature_detector.h"
+
+#include <cstring>
+
+#include "detect/check_trace.h"
+#include "detect/signatures.h"
+#include "image/pe_header_reader.h"
+#include "image/read_exact.h"
+#include "platform/crt_io.h"
+
+namespace {
+
+CheckTrace* VariantTrace(ScanTrace* trace, Variant variant) {
+  if (trace == nullptr) return nullptr;
+  const int index = static_cast<int>(variant) - static_cast<int>(Variant::A);
+  trace->ran[index] = true;
+  return &trace->variants[index];
+}
+
+Variant Stop(ScanTrace* trace, ScanStop stop) {
+  if (trace != nullptr) trace->stop = stop;
+  return Variant::None;
+}
+
+// Reads the records all four signatures share, once, then runs the signatures in
+// their fixed order until one matches. Never opens or closes the descriptor.
+Variant JudgeOpenFile(int fd, ScanTrace* trace) {
+  const int32_t fileSize = static_cast<int32_t>(_filelength(fd));
+
+  const uint32_t entry = GetEntryPointFileOffset(fd);
+  if (entry == NoFileOffset) return Stop(trace, ScanStop::NoEntryOffset);
+  uint8_t entryCode[EntryCodeSize];
+  std::memset(entryCode, 0, sizeof entryCode);
+  if (!ReadExactAt(fd, static_cast<int32_t>(entry), entryCode, EntryCodeSize))
+    return Stop(trace, ScanStop::ShortEntryCode);
+
+  // Both readers always report success; the cleared records keep zeros wherever a
+  // short read left them unfilled.
+  IMAGE_FILE_HEADER fileHeader;
+  std::memset(&fileHeader, 0, sizeof fileHeader);
+  (void)ReadFileHeader(fd, &fileHeader);
+  OptionalHeader32 optionalHeader;
+  std::memset(&optionalHeader, 0, sizeof optionalHeader);
+  (void)ReadOptionalHeader(fd, &optionalHeader);
+
+  char lastSectionName[SectionNameTextSize];
+  std::memset(lastSectionName, 0, sizeof lastSectionName);
+  IMAGE_SECTION_HEADER lastSection;
+  std::memset(&lastSection, 0, sizeof lastSection);
+  if (!ReadLastSectionHeader(fd, lastSectionName, &lastSection)) return Stop(trace, ScanStop::NoLastSection);
+
+  if (trace != nullptr) trace->stop = ScanStop::Checked;
+  if (CheckVariantA(fd, fileSize, entryCode, &fileHeader, &optionalHeader, VariantTrace(trace, Variant::A)))
+    return Variant::A;
+  if (CheckVariantB(fd, fileSize, entryCode, &fileHeader, &optionalHeader, VariantTrace(trace, Variant::B)))
+    return Variant::B;
+  if (CheckVariantC(fd, fileSize, entryCode, &fileHeader, &lastSection, &optionalHeader,
+                    VariantTrace(trace, Variant::C)))
+    return Variant::C;
+  if (CheckVariantD(fd, entryCode, &fileHeader, &optionalHeader, VariantTrace(trace, Variant::D)))
+    return Variant::D;
+  return Variant::None;
+}
+
+}  // namespace
+
+Variant IdentifyVariant(const char* path, ScanTrace* trace) {
+  if (trace != nullptr) *trace = ScanTrace();
+  if (path == nullptr) return Stop(trace, ScanStop::CannotOpen);
+  // Read-only (_O_RDONLY is 0) and untranslated.
+  const int fd = _open(path, _O_BINARY);
+  if (fd == -1) return Stop(trace, ScanStop::CannotOpen);
+  const Variant variant = JudgeOpenFile(fd, trace);
+  (void)_close(fd);
+  return variant;
+}
+
+bool ScanImageFile(const char* path) { return IdentifyVariant(path, nullptr) != Variant::None; }
