@@ -1,0 +1,209 @@
+// The walk over the live processes, seen through the seam it hands each process to.
+// The processes are Wine's real ones in the test's throwaway prefix, plus a helper
+// started by the test.
+#include <windows.h>
+
+#include <psapi.h>
+#include <string.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "driver/toolhelp_api.h"
+#include "tests/windows/driver/test_process.h"
+
+namespace {
+
+struct DetectCall {
+  std::string path;
+  int32_t kindOnEntry;
+};
+struct RemoveCall {
+  std::string path;
+  uint32_t processId;
+  int32_t kind;
+};
+
+// What the walk handed over, and how the recorders answer.
+struct Recording {
+  std::vector<DetectCall> detects;
+  std::vector<RemoveCall> removes;
+  int restarts = 0;
+  bool judgeEveryFileInfected = false;
+  std::string infectedPath;  // judged infected when equal (ignoring case)
+  int32_t verdict = 2;
+};
+Recording recording;
+
+// Writes a junk kind when it says "clean", so a walk that does not reset the kind
+// before every query shows up at the next call.
+constexpr int32_t JunkKind = 77;
+
+bool RecordDetect(const char* path, int32_t* kind) {
+  recording.detects.push_back({path, *kind});
+  const bool infected = recording.judgeEveryFileInfected ||
+                        (!recording.infectedPath.empty() && _stricmp(path, recording.infectedPath.c_str()) == 0);
+  *kind = infected ? recording.verdict : JunkKind;
+  return infected;
+}
+
+bool RecordRemove(const char* path, uint32_t processId, int32_t kind) {
+  recording.removes.push_back({path, processId, kind});
+  return true;
+}
+
+bool RecordRestart() {
+  ++recording.restarts;
+  return true;
+}
+
+const ScanSeam RecordingSeam = {RecordDetect, RecordRemove, RecordRestart};
+
+// Image paths of the live processes by id, read through the process status API
+// rather than Toolhelp, so the walk is compared with an independent listing.
+std::map<DWORD, std::string> ListProcessImages() {
+  std::map<DWORD, std::string> images;
+  DWORD ids[1024];
+  DWORD bytes = 0;
+  if (!EnumProcesses(ids, sizeof(ids), &bytes)) return images;
+  for (DWORD i = 0; i < bytes / sizeof(DWORD); ++i) {
+    const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]);
+    if (process == nullptr) continue;
+    char path[MAX_PATH] = {};
+    if (GetModuleFileNameExA(process, nullptr, path, sizeof(path)) > 0) images[ids[i]] = path;
+    CloseHandle(process);
+  }
+  return images;
+}
+
+bool WalkSawPath(const std::string& path) {
+  for (const DetectCall& call : recording.detects) {
+    if (_stricmp(call.path.c_str(), path.c_str()) == 0) return true;
+  }
+  return false;
+}
+
+class ProcessWalk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    recording = Recording();
+    ASSERT_TRUE(toolhelp.LoadToolhelpApi());
+  }
+  void TearDown() override { (void)toolhelp.UnloadToolhelpApi(); }
+
+  ToolhelpApi toolhelp;
+};
+
+TEST_F(ProcessWalk, HandsEveryLiveProcessImageToTheDetection) {
+  drivertest::SleeperProcess sleeper;
+  ASSERT_TRUE(sleeper.Ready());
+  const std::map<DWORD, std::string> before = ListProcessImages();
+
+  EXPECT_EQ(toolhelp.ScanProcesses(RecordingSeam), NoThreatFound);
+
+  const std::map<DWORD, std::string> after = ListProcessImages();
+  EXPECT_TRUE(WalkSawPath(sleeper.Path())) << sleeper.Path();
+  char ownPath[MAX_PATH] = {};
+  (void)GetModuleFileNameA(nullptr, ownPath, sizeof(ownPath));
+  EXPECT_TRUE(WalkSawPath(ownPath)) << ownPath;
+  // Every process that lived through the whole walk was examined.
+  int steady = 0;
+  for (const auto& [id, path] : before) {
+    const auto still = after.find(id);
+    if (still == after.end() || still->second != path) continue;
+    ++steady;
+    EXPECT_TRUE(WalkSawPath(path)) << "process " << id << ": " << path;
+  }
+  EXPECT_GE(steady, 2);  // at least this test and the sleeper
+  EXPECT_TRUE(recording.removes.empty());
+  EXPECT_EQ(recording.restarts, 0);
+}
+
+TEST_F(ProcessWalk, PutsKindZeroInBeforeEveryQuery) {
+  // This test and the sleeper: two processes at least, whatever else Wine runs.
+  drivertest::SleeperProcess sleeper;
+  ASSERT_TRUE(sleeper.Ready());
+  EXPECT_EQ(toolhelp.ScanProcesses(RecordingSeam), NoThreatFound);
+  ASSERT_GE(recording.detects.size(), 2u);
+  for (size_t i = 0; i < recording.detects.size(); ++i) {
+    EXPECT_EQ(recording.detects[i].kindOnEntry, 0) << "query " << i << ": " << recording.detects[i].path;
+  }
+}
+
+TEST_F(ProcessWalk, StopsAtTheFirstInfectedProcessAndRemovesItById) {
+  drivertest::SleeperProcess sleeper;
+  ASSERT_TRUE(sleeper.Ready());
+  recording.infectedPath = sleeper.Path();
+  recording.verdict = 2;
+  drivertest::StdinFeed answer("n\n");
+  ASSERT_TRUE(answer.Ok());
+
+  EXPECT_EQ(toolhelp.ScanProcesses(RecordingSeam), ThreatHandled);
+
+  ASSERT_FALSE(recording.detects.empty());
+  // The infected process was the last one examined.
+  EXPECT_EQ(_stricmp(recording.detects.back().path.c_str(), sleeper.Path().c_str()), 0)
+      << recording.detects.back().path;
+  ASSERT_EQ(recording.removes.size(), 1u);
+  EXPECT_EQ(recording.removes[0].processId, sleeper.Id());
+  EXPECT_EQ(recording.removes[0].path, recording.detects.back().path);
+  EXPECT_EQ(recording.removes[0].kind, 2);
+  EXPECT_EQ(recording.restarts, 0);
+  // The walk only hands over; the process is left to the remediation.
+  EXPECT_TRUE(sleeper.Running());
+}
+
+TEST_F(ProcessWalk, SecondInfectedProcessIsNotExamined) {
+  recording.judgeEveryFileInfected = true;
+  recording.verdict = 1;
+  drivertest::StdinFeed answer("n");
+  ASSERT_TRUE(answer.Ok());
+
+  EXPECT_EQ(toolhelp.ScanProcesses(RecordingSeam), ThreatHandled);
+
+  EXPECT_EQ(recording.detects.size(), 1u);
+  ASSERT_EQ(recording.removes.size(), 1u);
+  EXPECT_EQ(recording.removes[0].path, recording.detects[0].path);
+  EXPECT_EQ(recording.removes[0].kind, 1);
+}
+
+struct AnswerCase {
+  const char* name;
+  const char* input;
+  int restarts;
+};
+
+class RestartAnswer : public ProcessWalk, public ::testing::WithParamInterface<AnswerCase> {};
+
+// Only the first character of the answer counts; end of input means no.
+TEST_P(RestartAnswer, RestartsOnlyOnYes) {
+  const AnswerCase& row = GetParam();
+  recording.judgeEveryFileInfected = true;
+  drivertest::StdinFeed answer(row.input);
+  ASSERT_TRUE(answer.Ok());
+
+  drivertest::StdoutCapture output;
+  const ScanOutcome outcome = toolhelp.ScanProcesses(RecordingSeam);
+  const std::string printed = output.Finish();
+
+  EXPECT_EQ(outcome, ThreatHandled);
+  EXPECT_EQ(recording.restarts, row.restarts);
+  EXPECT_EQ(recording.removes.size(), 1u);
+  // The seam's detection prints nothing; what is left is the walk's own dialogue.
+  EXPECT_EQ(printed,
+            "For proper cleanup system restart is required.\n"
+            "\nDo you want to restart your computer now? (y/n) : ");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, RestartAnswer,
+    ::testing::Values(AnswerCase{"LowerY", "y\n", 1}, AnswerCase{"UpperY", "Y\n", 1},
+                      AnswerCase{"Yes", "yes\n", 1}, AnswerCase{"No", "n\n", 0},
+                      AnswerCase{"UpperN", "N\n", 0}, AnswerCase{"EmptyLine", "\n", 0},
+                      AnswerCase{"BlankThenY", " y\n", 0}, AnswerCase{"EndOfInput", "", 0}),
+    [](const ::testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
