@@ -42,6 +42,13 @@ class TempFile {
   std::string path_;
 };
 
+// A temporary file and a descriptor open on it, for the readers under test.
+struct OpenedFile {
+  explicit OpenedFile(const std::vector<uint8_t>& bytes) : file(bytes), fd(file.Open()) {}
+  TempFile file;
+  OpenFd fd;
+};
+
 // The directory for temporary files: GetTempPathA on Windows, TMPDIR or /tmp
 // elsewhere; always ends with a path separator.
 std::string TempDirectory();

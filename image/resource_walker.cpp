@@ -1,0 +1,133 @@
+#include "image/resource_walker.h"
+
+#include "image/pe_records.h"
+#include "image/read_exact.h"
+
+namespace {
+
+constexpr int MaxDepth = 50;
+constexpr uint32_t DirectorySize = 16;  // IMAGE_RESOURCE_DIRECTORY
+constexpr uint32_t EntrySize = 8;       // IMAGE_RESOURCE_DIRECTORY_ENTRY
+constexpr uint32_t DataEntrySize = 16;  // IMAGE_RESOURCE_DATA_ENTRY
+constexpr uint32_t HighBit = 0x80000000u;
+constexpr uint32_t MaxNameUnits = 50;
+constexpr uint32_t MaxNameBytes = 2 * MaxNameUnits;
+
+// The directories between the root of this walk and the current one. A subdirectory
+// pointer that leads back to one of them would repeat a walk already in progress
+// (a hostile tree can make that Count^50 visits), so such a branch yields nothing.
+// The depth limit keeps a walk started at depth 0 within 51 directories; a walk
+// started at a negative depth stops entering directories once the path is full.
+struct WalkPath {
+  uint32_t directories[64];
+  uint32_t length = 0;
+
+  bool Contains(uint32_t offset) const {
+    for (uint32_t i = 0; i < length; ++i)
+      if (directories[i] == offset) return true;
+    return false;
+  }
+};
+
+struct NameFilter {
+  const char* name;  // null: off
+  uint16_t length;   // 0: off
+  bool On() const { return name != nullptr && length != 0; }
+};
+
+struct Outputs {
+  uint32_t* dataRva;
+  uint32_t* dataSize;
+};
+
+int FindIn(int fd, NameFilter filter, uint32_t identifier, uint32_t directoryOffset,
+           uint32_t resourceBase, Outputs out, int depth, WalkPath& path);
+
+// Offsets in the tree are relative to the resource base; a sum past 2 GiB is not a
+// file offset, and ReadExactAt refuses it.
+int ReadAt(int fd, uint32_t offset, void* buffer, uint32_t count) {
+  return ReadExactAt(fd, static_cast<int32_t>(offset), buffer, count);
+}
+
+// Compares the filter's bytes with the low bytes of the stored UTF-16 units, exactly
+// and case-sensitively; the stored name must have the filter's length.
+int NameMatches(int fd, NameFilter filter, uint32_t stringOffset) {
+  uint8_t lengthBytes[2];
+  if (!ReadAt(fd, stringOffset, lengthBytes, sizeof lengthBytes)) return 0;
+  uint16_t storedUnits = LoadU16Le(lengthBytes, 0);
+  if (storedUnits != filter.length || storedUnits > MaxNameUnits) return 0;
+  uint8_t units[MaxNameBytes];
+  uint32_t byteCount = 2u * storedUnits;
+  if (!ReadAt(fd, stringOffset + 2, units, byteCount)) return 0;
+  for (uint32_t i = 0; i < storedUnits; ++i)
+    if (static_cast<uint8_t>(filter.name[i]) != units[2 * i]) return 0;
+  return 1;
+}
+
+int MatchIn(int fd, NameFilter filter, uint32_t identifier, uint32_t entryOffset,
+            uint32_t resourceBase, Outputs out, int depth, WalkPath& path) {
+  uint8_t entry[EntrySize];
+  if (!ReadAt(fd, entryOffset, entry, EntrySize)) return 0;
+  uint32_t name = LoadU32Le(entry, 0);
+  uint32_t offsetToData = LoadU32Le(entry, 4);
+
+  if ((name & HighBit) != 0 && filter.On()) {
+    if (!NameMatches(fd, filter, resourceBase + (name & ~HighBit))) return 0;
+    // Below a matching named entry every entry counts: the first data entry wins.
+    if ((offsetToData & HighBit) != 0)
+      return FindIn(fd, NameFilter{nullptr, 0}, 0, resourceBase + (offsetToData & ~HighBit),
+                    resourceBase, out, depth, path);
+  }
+
+  // A named entry's Name has the high bit set and never equals an identifier.
+  if (identifier != 0 && identifier != name) return 0;
+
+  // The identifier filter holds only at the level where it is met.
+  if ((offsetToData & HighBit) != 0)
+    return FindIn(fd, filter, 0, resourceBase + (offsetToData & ~HighBit), resourceBase, out,
+                  depth, path);
+
+  uint8_t dataEntry[DataEntrySize];
+  if (!ReadAt(fd, resourceBase + offsetToData, dataEntry, DataEntrySize)) return 0;
+  *out.dataRva = LoadU32Le(dataEntry, 0);
+  *out.dataSize = LoadU32Le(dataEntry, 4);
+  return 1;
+}
+
+int FindIn(int fd, NameFilter filter, uint32_t identifier, uint32_t directoryOffset,
+           uint32_t resourceBase, Outputs out, int depth, WalkPath& path) {
+  if (depth > MaxDepth) return 0;
+  if (path.Contains(directoryOffset)) return 0;
+  if (path.length == sizeof path.directories / sizeof path.directories[0]) return 0;
+  uint8_t directory[DirectorySize];
+  if (!ReadAt(fd, directoryOffset, directory, DirectorySize)) return 0;
+  uint32_t count = uint32_t{LoadU16Le(directory, 12)} + LoadU16Le(directory, 14);
+
+  path.directories[path.length++] = directoryOffset;
+  int found = 0;
+  for (uint32_t i = 0; i < count && !found; ++i)
+    found = MatchIn(fd, filter, identifier, directoryOffset + DirectorySize + EntrySize * i,
+                    resourceBase, out, depth + 1, path);
+  --path.length;
+  return found;
+}
+
+}  // namespace
+
+int FindResourceEntry(int fd, const char* name, uint32_t nameLength, uint32_t identifier,
+                      uint32_t directoryOffset, uint32_t resourceBase, uint32_t* dataRva,
+                      uint32_t* dataSize, int depth) {
+  if (dataRva == nullptr || dataSize == nullptr) return 0;
+  WalkPath path;
+  return FindIn(fd, NameFilter{name, static_cast<uint16_t>(nameLength)}, identifier & 0xFFFFu,
+                directoryOffset, resourceBase, Outputs{dataRva, dataSize}, depth, path);
+}
+
+int MatchResourceEntry(int fd, const char* name, uint32_t nameLength, uint32_t identifier,
+                       uint32_t entryOffset, uint32_t resourceBase, uint32_t* dataRva,
+                       uint32_t* dataSize, int depth) {
+  if (dataRva == nullptr || dataSize == nullptr) return 0;
+  WalkPath path;
+  return MatchIn(fd, NameFilter{name, static_cast<uint16_t>(nameLength)}, identifier & 0xFFFFu,
+                 entryOffset, resourceBase, Outputs{dataRva, dataSize}, depth, path);
+}
