@@ -1,0 +1,381 @@
+#!/usr/bin/env python3
+"""pestkill-scan as a user runs it: exit status, output lines, --all, --variant,
+and -r over a tree with a symbolic-link loop, a FIFO and paths that cannot be read.
+
+    scan_cli_test.py --scanner PATH --images-tool PATH [--emulator PATH]
+
+--images-tool is make-variant-images, which writes each variant's matching image.
+With --emulator (the win64 build under Wine) the POSIX-only cases are left out and
+paths are handed over as Z: paths.
+"""
+import argparse
+import hashlib
+import os
+import re
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ARGS = None
+DETECTION = "Trojan.Kestrelon.Gen"
+TIMEOUT = 120  # a FIFO opened by mistake would block until then
+
+
+def under_wine():
+    return bool(ARGS.emulator)
+
+
+def native(path):
+    """The path as the scanner is given it: Z:\\... under Wine."""
+    if not under_wine():
+        return path
+    return "Z:" + path.replace("/", "\\")
+
+
+def joined(*parts):
+    """A path the way the scanner joins directory entries."""
+    return ("\\" if under_wine() else "/").join(parts)
+
+
+def run_scanner(*arguments, cwd=None):
+    command = ([ARGS.emulator] if ARGS.emulator else []) + [ARGS.scanner] + list(arguments)
+    done = subprocess.run(command, capture_output=True, timeout=TIMEOUT, cwd=cwd)
+    return done.returncode, done.stdout.decode("latin-1"), done.stderr.decode("latin-1")
+
+
+def lines(text):
+    return sorted(line.rstrip("\r") for line in text.splitlines() if line.strip())
+
+
+def summary_count(stderr, label):
+    match = re.search(r"^%s: (\d+)\s*$" % re.escape(label), stderr, re.MULTILINE)
+    return int(match.group(1)) if match else None
+
+
+def error_lines(stderr):
+    return sorted(line.rstrip("\r") for line in stderr.splitlines() if ": ERROR " in line)
+
+
+def fingerprint(root):
+    """Content hash, size and mtime of every regular file below root."""
+    seen = {}
+    for directory, names, files in os.walk(root):
+        for name in files:
+            path = os.path.join(directory, name)
+            st = os.lstat(path)
+            if not stat.S_ISREG(st.st_mode):
+                continue
+            try:
+                with open(path, "rb") as handle:
+                    digest = hashlib.sha256(handle.read()).hexdigest()
+            except OSError:
+                digest = None
+            seen[path] = (digest, st.st_size, st.st_mtime_ns)
+    return seen
+
+
+def entry_file_offset(data):
+    """File offset of AddressOfEntryPoint through the section table."""
+    u16 = lambda at: int.from_bytes(data[at:at + 2], "little")
+    u32 = lambda at: int.from_bytes(data[at:at + 4], "little")
+    pe = u32(0x3C)
+    sections, optional_size = u16(pe + 6), u16(pe + 20)
+    entry = u32(pe + 24 + 16)
+    table = pe + 24 + optional_size
+    for i in range(sections):
+        header = table + 40 * i
+        virtual_address, raw_size, raw_pointer = u32(header + 12), u32(header + 16), u32(header + 20)
+        if virtual_address <= entry < virtual_address + raw_size:
+            return raw_pointer + entry - virtual_address
+    raise AssertionError("entry point in no section")
+
+
+class Images:
+    """Each variant's matching image, written once by make-variant-images."""
+    directory = None
+    by_variant = {}
+
+    @classmethod
+    def load(cls):
+        if cls.directory:
+            return
+        cls.directory = tempfile.mkdtemp(prefix="h6-variant-images.")
+        command = ([ARGS.emulator] if ARGS.emulator else []) + [ARGS.images_tool, native(cls.directory)]
+        subprocess.run(command, check=True, capture_output=True, timeout=TIMEOUT)
+        for name in sorted(os.listdir(cls.directory)):
+            match = re.search(r"variant[-_]?([a-d])", name, re.IGNORECASE)
+            if match:
+                cls.by_variant[match.group(1).upper()] = os.path.join(cls.directory, name)
+        if sorted(cls.by_variant) != ["A", "B", "C", "D"]:
+            raise RuntimeError("make-variant-images wrote %s" % os.listdir(cls.directory))
+
+
+class ScanTestCase(unittest.TestCase):
+    def setUp(self):
+        Images.load()
+        self.work = tempfile.mkdtemp(prefix="h6-scan-cli.")
+        self.addCleanup(shutil.rmtree, self.work, True)
+
+    def put(self, relative, data):
+        path = os.path.join(self.work, relative)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as handle:
+            handle.write(data)
+        return path
+
+    def put_variant(self, relative, variant):
+        with open(Images.by_variant[variant], "rb") as handle:
+            return self.put(relative, handle.read())
+
+    def clean_image(self):
+        """A variant image with its first entry-code byte changed: every signature
+        tests that byte, so the file is a near miss of all four."""
+        with open(Images.by_variant["A"], "rb") as handle:
+            data = bytearray(handle.read())
+        position = entry_file_offset(data)
+        self.assertEqual(data[position], 0x68, "the entry code does not start with a push")
+        data[position] = 0x90
+        return bytes(data)
+
+
+class CommandLine(ScanTestCase):
+    def test_help_prints_usage_and_exit_codes(self):
+        code, out, err = run_scanner("--help")
+        self.assertEqual(code, 0)
+        self.assertIn("Usage: pestkill-scan", out)
+        for status in ("0  nothing found", "1  something found", "2  errors occurred"):
+            self.assertIn(status, out)
+        self.assertEqual(err, "")
+
+    def test_usage_errors_exit_2_with_usage_on_stderr(self):
+        cases = [
+            ("unknown long option", ["--recursve", native(self.work)]),
+            ("unknown short option", ["-x", native(self.work)]),
+            ("unknown letter in a group", ["-rq", native(self.work)]),
+            ("no path", ["-r"]),
+            ("nothing at all", []),
+        ]
+        for name, arguments in cases:
+            with self.subTest(name):
+                code, out, err = run_scanner(*arguments)
+                self.assertEqual(code, 2)
+                self.assertEqual(out, "")
+                self.assertIn("Usage: pestkill-scan", err)
+                self.assertNotIn("SCAN SUMMARY", err)
+
+    def test_double_dash_ends_options(self):
+        self.put_variant("-a", "C")
+        code, out, _ = run_scanner("--", "-a", cwd=self.work)
+        self.assertEqual((code, lines(out)), (1, ["-a: %s FOUND" % DETECTION]))
+
+
+class SingleFiles(ScanTestCase):
+    def test_each_variant_is_reported_and_named(self):
+        for variant in "ABCD":
+            with self.subTest(variant=variant):
+                path = native(self.put_variant("image_%s.exe" % variant, variant))
+                code, out, err = run_scanner(path)
+                self.assertEqual(code, 1)
+                self.assertEqual(lines(out), ["%s: %s FOUND" % (path, DETECTION)])
+                self.assertEqual(summary_count(err, "Infected files"), 1)
+                code, out, _ = run_scanner("--variant", path)
+                self.assertEqual(code, 1)
+                self.assertEqual(lines(out), ["%s: %s FOUND (variant %s)" % (path, DETECTION, variant)])
+
+    def test_clean_files_are_silent_unless_all(self):
+        cases = [
+            ("near miss of every variant", self.clean_image()),
+            ("empty file", b""),
+            ("shorter than the entry code", b"MZ" + b"\0" * 1000),
+            ("text", b"hello\n" * 400),
+        ]
+        for name, data in cases:
+            with self.subTest(name):
+                path = native(self.put("clean.bin", data))
+                code, out, err = run_scanner(path)
+                self.assertEqual((code, out), (0, ""))
+                self.assertEqual(summary_count(err, "Scanned files"), 1)
+                code, out, _ = run_scanner("-a", path)
+                self.assertEqual((code, lines(out)), (0, ["%s: OK" % path]))
+
+    def test_errors_do_not_stop_the_scan_and_set_the_exit_status(self):
+        infected = native(self.put_variant("infected.exe", "D"))
+        clean = native(self.put("clean.bin", b"x" * 4096))
+        missing = native(os.path.join(self.work, "missing.exe"))
+        cases = [
+            ("error only", [missing], 2, [], 1),
+            ("error then clean", [missing, clean], 2, ["%s: OK" % clean], 1),
+            ("error then infected", [missing, infected], 1,
+             ["%s: %s FOUND" % (infected, DETECTION)], 1),
+            ("infected then error", [infected, missing], 1,
+             ["%s: %s FOUND" % (infected, DETECTION)], 1),
+            ("directory without -r", [native(self.work)], 2, [], 1),
+        ]
+        for name, paths, status, expected_out, errors in cases:
+            with self.subTest(name):
+                code, out, err = run_scanner("--all", *paths)
+                self.assertEqual(code, status)
+                self.assertEqual(lines(out), [line for line in sorted(expected_out)])
+                self.assertEqual(len(error_lines(err)), errors, err)
+                self.assertEqual(summary_count(err, "Errors"), errors)
+        _, _, err = run_scanner(missing)
+        self.assertTrue(error_lines(err)[0].startswith("%s: ERROR " % missing), err)
+
+    def test_summary_counts(self):
+        paths = [native(self.put_variant("a.exe", "A")), native(self.put_variant("b.exe", "B")),
+                 native(self.put("c.bin", b"\0" * 2048)), native(os.path.join(self.work, "none"))]
+        code, _, err = run_scanner(*paths)
+        self.assertEqual(code, 1)
+        self.assertEqual([summary_count(err, label) for label in
+                          ("Scanned files", "Infected files", "Errors")], [3, 2, 1])
+        self.assertRegex(err, r"Time: \d+\.\d+ sec")
+        self.assertNotIn("\r", err.replace("\r\n", "\n"), "progress shown although stderr is no terminal")
+
+
+class Trees(ScanTestCase):
+    def build_tree(self):
+        self.put_variant("top/a.exe", "A")
+        self.put_variant("top/deep/er/c.exe", "C")
+        self.put("top/deep/clean.dll", self.clean_image())
+        self.put("top/empty", b"")
+        self.put_variant("top/sub/d.exe", "D")
+        return os.path.join(self.work, "top")
+
+    def expected_found(self, top, variant_suffix=False):
+        found = [(("a.exe",), "A"), (("deep", "er", "c.exe"), "C"), (("sub", "d.exe"), "D")]
+        return sorted("%s: %s FOUND%s" % (joined(native(top), *parts), DETECTION,
+                                          " (variant %s)" % v if variant_suffix else "")
+                      for parts, v in found)
+
+    def test_recursive_scan_reports_every_infected_file(self):
+        top = self.build_tree()
+        code, out, err = run_scanner("-r", "--variant", native(top))
+        self.assertEqual(code, 1)
+        self.assertEqual(lines(out), self.expected_found(top, True))
+        self.assertEqual([summary_count(err, label) for label in
+                          ("Scanned files", "Infected files", "Errors")], [5, 3, 0])
+
+    def test_all_lists_clean_files_too(self):
+        top = self.build_tree()
+        code, out, _ = run_scanner("-ra", native(top))
+        self.assertEqual(code, 1)
+        clean = ["%s: OK" % joined(native(top), *parts) for parts in (("deep", "clean.dll"), ("empty",))]
+        self.assertEqual(lines(out), sorted(self.expected_found(top) + clean))
+
+    def test_trailing_separator_is_not_doubled(self):
+        top = self.build_tree()
+        code, out, _ = run_scanner("-r", native(top) + ("\\" if under_wine() else "/"))
+        self.assertEqual(code, 1)
+        self.assertEqual(lines(out), self.expected_found(top))
+
+    def test_scanning_changes_no_file(self):
+        top = self.build_tree()
+        before = fingerprint(self.work)
+        run_scanner("-ra", "--variant", native(top))
+        self.assertEqual(fingerprint(self.work), before)
+
+
+@unittest.skipIf(os.name != "posix", "POSIX file types")
+class PosixTrees(ScanTestCase):
+    def setUp(self):
+        super().setUp()
+        if under_wine():
+            self.skipTest("links, FIFOs and permissions are tested on the native build")
+
+    def test_links_fifos_and_unreadable_entries(self):
+        top = os.path.join(self.work, "top")
+        self.put_variant("top/a.exe", "A")
+        self.put_variant("outside/b.exe", "B")
+        os.symlink("..", os.path.join(top, "loop"))                        # back to an ancestor
+        os.symlink(os.path.join(self.work, "outside"), os.path.join(top, "out"))  # out of the tree
+        os.symlink("a.exe", os.path.join(top, "again.exe"))                # a second name for a.exe
+        os.symlink("nowhere", os.path.join(top, "dangling"))
+        os.mkfifo(os.path.join(top, "fifo"))                                # no writer: open would block
+        expected_errors = []
+        if os.geteuid() != 0:
+            locked = self.put_variant("top/locked/x.exe", "C")
+            os.chmod(locked, 0)
+            os.chmod(os.path.dirname(locked), 0)
+            self.addCleanup(os.chmod, os.path.dirname(locked), 0o755)
+            expected_errors.append(os.path.join(top, "locked"))
+        # An entry whose full path exceeds what the scanner can name fails even for root.
+        fd = os.open(top, os.O_RDONLY)
+        depth = 0
+        while depth < 18:
+            os.mkdir("d" * 250, dir_fd=fd)
+            inner = os.open("d" * 250, os.O_RDONLY, dir_fd=fd)
+            os.close(fd)
+            fd = inner
+            depth += 1
+        with open(os.open("deep.exe", os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd), "wb") as handle:
+            with open(Images.by_variant["D"], "rb") as image:
+                handle.write(image.read())
+        os.close(fd)
+
+        code, out, err = run_scanner("-r", top)
+        self.assertEqual(code, 1)
+        self.assertEqual(lines(out), ["%s/a.exe: %s FOUND" % (top, DETECTION)])
+        errors = error_lines(err)
+        self.assertEqual(len(errors), 1 + len(expected_errors), err)
+        self.assertTrue(any("path too long" in line for line in errors), err)
+        for path in expected_errors:
+            self.assertTrue(any(line.startswith(path + ": ERROR ") for line in errors), err)
+        self.assertEqual(summary_count(err, "Skipped (links, special files)"), 5)
+
+    def test_special_and_broken_operands_are_errors_without_blocking(self):
+        fifo = os.path.join(self.work, "fifo")
+        os.mkfifo(fifo)
+        looping = os.path.join(self.work, "loop1")
+        os.symlink("loop2", looping)
+        os.symlink("loop1", os.path.join(self.work, "loop2"))
+        os.symlink("nowhere", os.path.join(self.work, "dangling"))
+        through_file = os.path.join(self.put("plain", b"x"), "below")
+        cases = [
+            ("FIFO", fifo, "not a regular file"),
+            ("character device", "/dev/null", "not a regular file"),
+            ("symbolic link loop", looping, os.strerror(40)),
+            ("dangling symbolic link", os.path.join(self.work, "dangling"), os.strerror(2)),
+            ("path through a file", through_file, os.strerror(20)),
+        ]
+        if os.geteuid() != 0:
+            unreadable = self.put_variant("unreadable.exe", "A")
+            os.chmod(unreadable, 0)
+            cases.append(("unreadable file", unreadable, os.strerror(13)))
+        for name, path, reason in cases:
+            with self.subTest(name):
+                code, out, err = run_scanner(path)
+                self.assertEqual((code, out), (2, ""))
+                errors = error_lines(err)
+                self.assertEqual(len(errors), 1, err)
+                self.assertTrue(errors[0].startswith("%s: ERROR " % path), err)
+                self.assertIn(reason, errors[0])
+
+    def test_symbolic_link_given_by_name_is_followed(self):
+        target = self.put_variant("real.exe", "B")
+        link = os.path.join(self.work, "link.exe")
+        os.symlink(target, link)
+        code, out, _ = run_scanner("--variant", link)
+        self.assertEqual((code, lines(out)), (1, ["%s: %s FOUND (variant B)" % (link, DETECTION)]))
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--scanner", required=True)
+    parser.add_argument("--images-tool", required=True)
+    parser.add_argument("--emulator", default="")
+    ARGS, rest = parser.parse_known_args()
+    ARGS.scanner = os.path.abspath(ARGS.scanner)
+    ARGS.images_tool = os.path.abspath(ARGS.images_tool)
+    try:
+        unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    finally:
+        if Images.directory:
+            shutil.rmtree(Images.directory, True)
+
+
+if __name__ == "__main__":
+    main()
