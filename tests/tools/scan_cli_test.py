@@ -323,9 +323,9 @@ class PosixTrees(ScanTestCase):
         self.assertTrue(any("path too long" in line for line in errors), err)
         for path in expected_errors:
             self.assertTrue(any(line.startswith(path + ": ERROR ") for line in errors), err)
-        self.assertEqual(summary_count(err, "Skipped (links, special files)"), 5)
+        self.assertEqual(summary_count(err, "Skipped (links, pipes, devices)"), 5)
 
-    def test_special_and_broken_operands_are_errors_without_blocking(self):
+    def test_pipe_device_and_broken_operands_are_errors_without_blocking(self):
         fifo = os.path.join(self.work, "fifo")
         os.mkfifo(fifo)
         looping = os.path.join(self.work, "loop1")

@@ -18,8 +18,8 @@ struct WalkVisitor {
 
 // A file operand is judged; a directory operand is walked when recursive is set
 // (depth-first, entries in the order the directory lists them) and reported as an
-// error otherwise. Symbolic links and special files met inside a directory are
-// skipped; a symbolic link given as the operand itself is followed.
+// error otherwise. Symbolic links, pipes, devices and sockets met inside a
+// directory are skipped; a symbolic link given as the operand itself is followed.
 void WalkOperand(const char* path, bool recursive, const WalkVisitor* visitor);
 
 // Appends separator and name to the path held in buffer (capacity bytes), leaving

@@ -1,5 +1,6 @@
 // pestkill-scan: the file signature detector as a read-only offline scanner over
-// files and directory trees (a mounted suspect disk, or real files for testing).
+// files and directory trees (the mounted disk of a compromised machine, or real
+// files for testing).
 #include <cstdint>
 
 #include "detect/check_trace.h"

@@ -89,7 +89,7 @@ void ReportSummary(ScanReport* report) {
                "Scanned files: %llu\n"
                "Infected files: %llu\n"
                "Errors: %llu\n"
-               "Skipped (links, special files): %llu\n"
+               "Skipped (links, pipes, devices): %llu\n"
                "Time: %.3f sec\n",
                static_cast<unsigned long long>(counts.files),
                static_cast<unsigned long long>(counts.infected),

@@ -9,7 +9,7 @@ struct ScanCounts {
   uint64_t files = 0;     // regular files judged
   uint64_t infected = 0;  // files that matched a signature
   uint64_t errors = 0;    // paths that could not be scanned
-  uint64_t skipped = 0;   // symbolic links and special files inside directory trees
+  uint64_t skipped = 0;   // symbolic links, pipes, devices and sockets inside directory trees
 };
 
 struct ScanReport {
