@@ -1,9 +1,15 @@
 /* A harmless stand-in for a running program: it does nothing but wait.
  *
+ *   sleeper [SECONDS [FILE]]
+ *
  * The end-to-end tests start it from a path inside a throwaway Wine prefix and then
  * put another file at that path, so that the process list names a file whose
- * contents the test chose. It exits by itself after the given number of seconds
- * (default 600), so a test that dies half-way leaves nothing behind for long.
+ * contents the test chose. It exits by itself after SECONDS (default 600), so a
+ * test that dies half-way leaves nothing behind for long.
+ *
+ * With FILE it also keeps that file open for reading without sharing deletion, as
+ * the loader holds the image of a running program on Windows: deleting the file
+ * then fails, and a remover has to schedule the deletion for the next restart.
  *
  * It attaches to the desktop, which keeps Wine's desktop process running for as
  * long as the sleeper does. Without that, the desktop process stops when idle and
@@ -18,7 +24,18 @@ int main(int argc, char** argv) {
   if (argc > 1) {
     seconds = strtoul(argv[1], NULL, 10);
   }
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (argc > 2) {
+    held = CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+    if (held == INVALID_HANDLE_VALUE) {
+      return 2;
+    }
+  }
   (void)GetDesktopWindow();
   Sleep((DWORD)(seconds * 1000UL));
+  if (held != INVALID_HANDLE_VALUE) {
+    (void)CloseHandle(held);
+  }
   return 0;
 }

@@ -128,7 +128,16 @@ class WinePrefix:
     def processes(self):
         """(process id, image path) of every live process, in the order of the
         system's process snapshot."""
-        output = self.wine([self.lister])[1].decode("latin-1")
+        # Taking the snapshot can fail while a process is starting or ending;
+        # the lister then exits 1 and is asked again.
+        for attempt in range(10):
+            status, output, _ = self.wine([self.lister], check=False)
+            if status == 0:
+                break
+            time.sleep(0.2)
+        else:
+            raise RuntimeError("the process snapshot failed 10 times")
+        output = output.decode("latin-1")
         listed = []
         for line in output.splitlines():
             if line.strip():
