@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -170,11 +171,51 @@ TEST_F(ProcessWalk, SecondInfectedProcessIsNotExamined) {
   EXPECT_EQ(recording.removes[0].kind, 1);
 }
 
+// Every snapshot the walk takes, through a wrapper put in place of the entry point.
+CreateToolhelp32SnapshotFn realCreateSnapshot = nullptr;
+std::vector<HANDLE> snapshots;
+
+HANDLE WINAPI RecordSnapshot(DWORD flags, DWORD processId) {
+  const HANDLE snapshot = realCreateSnapshot(flags, processId);
+  if (snapshot != INVALID_HANDLE_VALUE) snapshots.push_back(snapshot);
+  return snapshot;
+}
+
+bool HandleIsOpen(HANDLE handle) {
+  DWORD flags = 0;
+  return GetHandleInformation(handle, &flags) != 0;
+}
+
+// Both snapshots are closed on every road out of the walk: the end of the list, and
+// the stop at an infected process.
+TEST_F(ProcessWalk, LeavesNoSnapshotOpen) {
+  drivertest::SleeperProcess sleeper;
+  ASSERT_TRUE(sleeper.Ready());
+  drivertest::StdinFeed answer("n\n");
+  ASSERT_TRUE(answer.Ok());
+  realCreateSnapshot = toolhelp.createToolhelp32Snapshot;
+  toolhelp.createToolhelp32Snapshot = RecordSnapshot;
+
+  for (const bool stopAtSleeper : {false, true}) {
+    SCOPED_TRACE(stopAtSleeper ? "stop at an infected process" : "end of the list");
+    snapshots.clear();
+    recording.infectedPath = stopAtSleeper ? sleeper.Path() : std::string();
+    EXPECT_EQ(toolhelp.ScanProcesses(RecordingSeam), stopAtSleeper ? ThreatHandled : NoThreatFound);
+    ASSERT_GE(snapshots.size(), 3u);  // the process list and two module lists at least
+    for (size_t i = 0; i < snapshots.size(); ++i) {
+      EXPECT_FALSE(HandleIsOpen(snapshots[i])) << "snapshot " << i;
+    }
+  }
+  toolhelp.createToolhelp32Snapshot = realCreateSnapshot;
+}
+
 struct AnswerCase {
   const char* name;
   const char* input;
   int restarts;
 };
+
+void PrintTo(const AnswerCase& row, std::ostream* out) { *out << row.name; }
 
 class RestartAnswer : public ProcessWalk, public ::testing::WithParamInterface<AnswerCase> {};
 

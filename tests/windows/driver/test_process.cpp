@@ -36,7 +36,9 @@ bool WaitForModuleList(DWORD processId) {
 
 }  // namespace
 
-SleeperProcess::SleeperProcess() : path_(ProgramDirectory() + "driver_test_sleeper.exe") {
+std::string SleeperPath() { return ProgramDirectory() + "driver_test_sleeper.exe"; }
+
+SleeperProcess::SleeperProcess(const std::string& path) : path_(path) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   std::vector<char> commandLine(path_.begin(), path_.end());

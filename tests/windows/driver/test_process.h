@@ -13,11 +13,14 @@ namespace drivertest {
 // The directory of the running test program, ending in a backslash.
 std::string ProgramDirectory();
 
-// The sleeper program next to the test, started on construction and ended (and
-// waited for) on destruction.
+// The sleeper program built next to the test.
+std::string SleeperPath();
+
+// The sleeper program (or a copy of it elsewhere), started on construction and ended
+// (and waited for) on destruction.
 class SleeperProcess {
  public:
-  SleeperProcess();
+  explicit SleeperProcess(const std::string& path = SleeperPath());
   ~SleeperProcess();
   SleeperProcess(const SleeperProcess&) = delete;
   SleeperProcess& operator=(const SleeperProcess&) = delete;
