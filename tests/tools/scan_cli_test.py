@@ -361,6 +361,36 @@ class PosixTrees(ScanTestCase):
         self.assertEqual((code, lines(out)), (1, ["%s: %s FOUND (variant B)" % (link, DETECTION)]))
 
 
+class WinePrefix:
+    """Under Wine: one prefix for the whole run, with a wineserver started here with
+    its output detached. A wineserver started by the first scanner call would
+    inherit the pipes that capture the scanner's output and hold them open for
+    seconds after every call."""
+    own = None
+    server = None
+
+    @classmethod
+    def start(cls):
+        if not ARGS.emulator:
+            return
+        if not os.environ.get("PESTKILL_WINEPREFIX"):
+            cls.own = tempfile.mkdtemp(prefix="h6-scan-cli-wine.")
+            os.environ["PESTKILL_WINEPREFIX"] = cls.own
+        os.environ["WINEPREFIX"] = os.environ["PESTKILL_WINEPREFIX"]
+        os.environ.setdefault("WINEDEBUG", "-all")
+        cls.server = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run([cls.server, "-p"], timeout=TIMEOUT, **quiet)
+        subprocess.run([ARGS.emulator, ARGS.scanner, "--help"], timeout=TIMEOUT, **quiet)
+
+    @classmethod
+    def stop(cls):
+        if cls.server:
+            subprocess.run([cls.server, "-k"], capture_output=True, timeout=TIMEOUT)
+        if cls.own:
+            shutil.rmtree(cls.own, True)
+
+
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
@@ -370,11 +400,13 @@ def main():
     ARGS, rest = parser.parse_known_args()
     ARGS.scanner = os.path.abspath(ARGS.scanner)
     ARGS.images_tool = os.path.abspath(ARGS.images_tool)
+    WinePrefix.start()
     try:
         unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
     finally:
         if Images.directory:
             shutil.rmtree(Images.directory, True)
+        WinePrefix.stop()
 
 
 if __name__ == "__main__":
