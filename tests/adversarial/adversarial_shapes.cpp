@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "tests/support/pe_image_builder.h"
+#include "tests/support/variant_images.h"
 
 namespace adversarial {
 
@@ -213,6 +214,7 @@ std::vector<ImageShape> ImageShapes() {
     image.Directory(2).Size = 0x1000;
     shapes.push_back(Shape("resource_table_over_code", image));
   }
+  for (const ResourceShape& tree : ResourceShapes()) shapes.push_back(VariantAWithTree(tree));
   return shapes;
 }
 
@@ -226,6 +228,14 @@ std::vector<ResourceShape> ResourceShapes() {
       {"tree_claims_131070_entries", ClaimedEntries(0xFFFF, 0xFFFF), 0, "ABC"},
       {"tree_hostile_names", HostileNames(), 0, "ABC"},
   };
+}
+
+ImageShape VariantAWithTree(const ResourceShape& tree) {
+  testpe::VbImage image = testpe::VariantAImage();
+  uint32_t rva = image.Pe().Directory(2).VirtualAddress;
+  uint32_t base = image.VaToFileOffset(image.Pe().Optional().ImageBase + rva);
+  image.PutBytes(base, tree.bytes);
+  return {"variant_a_with_" + tree.name, image.Bytes()};
 }
 
 std::vector<ResourceShape> SharedSubdirectoryShapes() {

@@ -34,6 +34,11 @@ std::vector<ResourceShape> ResourceShapes();
 // entry leading to it visits width^50 entries.
 std::vector<ResourceShape> SharedSubdirectoryShapes();
 
+// A variant-A image whose resource table is replaced by the given tree: every
+// header and Visual Basic test passes, so the judgement reaches the resource walk
+// and stops there (no version data can be found in these trees).
+ImageShape VariantAWithTree(const ResourceShape& tree);
+
 // GoogleTest prints a parameter by its name.
 inline void PrintTo(const ImageShape& shape, std::ostream* os) { *os << shape.name; }
 inline void PrintTo(const ResourceShape& shape, std::ostream* os) { *os << shape.name; }

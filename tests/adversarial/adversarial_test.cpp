@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "detect/check_trace.h"
 #include "detect/file_signature_detector.h"
@@ -33,6 +34,22 @@ TEST_P(ImageShapeTest, JudgementEndsCleanAndClosesTheFile) {
   EXPECT_NE(trace.stop, ScanStop::CannotOpen);
   EXPECT_FALSE(ScanImageFile(file.Path().c_str()));
   EXPECT_EQ(NextDescriptor(file), before);
+}
+
+// The trees grafted into a variant-A image are only a test of the walk if the
+// judgement gets that far: variant A must fail at its version block and at no
+// earlier row.
+TEST(VariantAWithTree, JudgementReachesTheResourceWalk) {
+  for (const ResourceShape& tree : adversarial::ResourceShapes()) {
+    ImageShape shape = adversarial::VariantAWithTree(tree);
+    SCOPED_TRACE(shape.name);
+    testpe::TempFile file(shape.bytes);
+    ScanTrace trace;
+    (void)IdentifyVariant(file.Path().c_str(), &trace);
+    ASSERT_TRUE(trace.ran[0]);
+    ASSERT_NE(trace.variants[0].failedTest, nullptr);
+    EXPECT_STREQ(trace.variants[0].failedTest, "version block read");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Hostile, ImageShapeTest, ::testing::ValuesIn(adversarial::ImageShapes()),
@@ -66,5 +83,18 @@ INSTANTIATE_TEST_SUITE_P(Hostile, ResourceShapeTest, ::testing::ValuesIn(adversa
 // --gtest_also_run_disabled_tests.
 INSTANTIATE_TEST_SUITE_P(DISABLED_SharedSubdirectories, ResourceShapeTest,
                          ::testing::ValuesIn(adversarial::SharedSubdirectoryShapes()), ShapeName);
+
+std::vector<ImageShape> VariantAWithSharedSubdirectories() {
+  std::vector<ImageShape> shapes;
+  for (const ResourceShape& tree : adversarial::SharedSubdirectoryShapes())
+    shapes.push_back(adversarial::VariantAWithTree(tree));
+  return shapes;
+}
+
+// The same trees inside an image that passes every earlier test of variant A: the
+// offline scanner, and the utility on a running process, would never finish it.
+INSTANTIATE_TEST_SUITE_P(DISABLED_SharedSubdirectories, ImageShapeTest,
+                         ::testing::ValuesIn(VariantAWithSharedSubdirectories()),
+                         [](const ::testing::TestParamInfo<ImageShape>& info) { return info.param.name; });
 
 }  // namespace
