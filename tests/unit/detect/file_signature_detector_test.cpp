@@ -198,11 +198,12 @@ TEST(TruncationSweep, CutImagesDoNotMatch) {
     const uint32_t needed = NeededLength(letter, image);
     ASSERT_LE(needed, bytes.size());
 
-    // Every length through the headers and the entry code, then a stride across
-    // the rest, and both sides of every record's end.
+    // Every length through the DOS header, PE headers and section table, then
+    // strides across the rest, and both sides of every record's end.
     std::set<uint32_t> lengths;
-    for (uint32_t n = 0; n < 0x600; ++n) lengths.insert(n);
-    for (uint32_t n = 0x600; n < bytes.size(); n += 509) lengths.insert(n);
+    for (uint32_t n = 0; n < 0x300; ++n) lengths.insert(n);
+    for (uint32_t n = 0x300; n < 0x2000; n += 61) lengths.insert(n);
+    for (uint32_t n = 0x2000; n < bytes.size(); n += 509) lengths.insert(n);
     for (VbRecord record : {VbRecord::EntryCode, VbRecord::Header, VbRecord::ProjectInfo, VbRecord::ComRegData}) {
       const uint32_t at = image.FileOffsetOf(record);
       for (uint32_t n : {at, at + 1, at + 41, at + 42, at + 103, at + 104, at + 571, at + 572, at + 1023, at + 1024})
