@@ -5,23 +5,12 @@
 
 #include "detect/check_trace.h"
 #include "image/pe_records.h"
-#include "image/vb_header_reader.h"
 
 namespace {
 
-constexpr size_t EntryCodeBytes = 1024;
-constexpr size_t StartCodeBytes = 64;
-
+// The requirement as the variant tables spell it: "0x2636", "0x1000-0x1300",
+// "0 or 0x30-0x60".
 void DescribeRow(const FieldTest& test, char* text, size_t size) {
-  const bool isSigned = test.record == FileSizeRecord;
-  if (isSigned) {
-    if (test.low == test.high)
-      (void)std::snprintf(text, size, "%d", static_cast<int>(static_cast<int32_t>(test.low)));
-    else
-      (void)std::snprintf(text, size, "%d-%d", static_cast<int>(static_cast<int32_t>(test.low)),
-                          static_cast<int>(static_cast<int32_t>(test.high)));
-    return;
-  }
   const char* zero = test.accept == Accept::ZeroOrRange ? "0 or " : "";
   if (test.low == test.high)
     (void)std::snprintf(text, size, "%s0x%X", zero, static_cast<unsigned>(test.low));
@@ -31,25 +20,6 @@ void DescribeRow(const FieldTest& test, char* text, size_t size) {
 }
 
 }  // namespace
-
-size_t RecordSize(RecordId record) {
-  switch (record) {
-    case EntryCodeRecord: return EntryCodeBytes;
-    case FileSizeRecord: return 4;
-    case FileHeaderRecord: return sizeof(IMAGE_FILE_HEADER);
-    case OptionalHeaderRecord: return sizeof(OptionalHeader32);
-    case LastSectionRecord:
-    case Section1Record:
-    case Section2Record:
-    case DataSectionRecord: return sizeof(IMAGE_SECTION_HEADER);
-    case VbHeaderRecord: return sizeof(VbHeader);
-    case VbProjectInfoRecord: return sizeof(VbProjectInfo);
-    case VbComRegDataRecord: return sizeof(VbComRegData);
-    case StartCodeRecord: return StartCodeBytes;
-    case RecordCount: break;
-  }
-  return 0;
-}
 
 void RecordSet::SetFileSize(int32_t size) {
   const uint32_t bits = static_cast<uint32_t>(size);

@@ -25,9 +25,6 @@ enum RecordId : uint8_t {
   RecordCount
 };
 
-// Size of each record's byte image; every row must lie inside it.
-size_t RecordSize(RecordId record);
-
 enum class Accept : uint8_t {
   Range,        // low <= value <= high
   ZeroOrRange,  // value == 0, or low <= value <= high
