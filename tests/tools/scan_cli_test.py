@@ -353,6 +353,34 @@ class PosixTrees(ScanTestCase):
                 self.assertTrue(errors[0].startswith("%s: ERROR " % path), err)
                 self.assertIn(reason, errors[0])
 
+    def test_progress_only_on_a_terminal(self):
+        import pty
+        path = self.put_variant("a.exe", "A")
+        leader, follower = pty.openpty()
+        try:
+            done = subprocess.run([ARGS.scanner, "--all", path, path], stdout=subprocess.PIPE,
+                                  stderr=follower, timeout=TIMEOUT)
+            os.close(follower)
+            follower = None
+            shown = b""
+            while True:
+                try:
+                    chunk = os.read(leader, 65536)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+        finally:
+            if follower is not None:
+                os.close(follower)
+            os.close(leader)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn(b"\rScanned 1 files, 1 infected, 0 errors", shown)
+        self.assertIn(b"Infected files: 2", shown)
+        self.assertNotIn(b"\r", done.stdout)
+        self.assertEqual(lines(done.stdout.decode()), ["%s: %s FOUND" % (path, DETECTION)] * 2)
+
     def test_symbolic_link_given_by_name_is_followed(self):
         target = self.put_variant("real.exe", "B")
         link = os.path.join(self.work, "link.exe")

@@ -43,7 +43,7 @@ void ShowProgress(ScanReport* report) {
 void StartReport(ScanReport* report) {
   report->showProgress = isatty(fileno(stderr)) != 0;
   report->started = std::chrono::steady_clock::now();
-  report->lastProgress = report->started;
+  report->lastProgress = report->started - ProgressInterval;  // the first file shows it
 }
 
 void ReportInfected(ScanReport* report, const char* path, char variantLetter) {
