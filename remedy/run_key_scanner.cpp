@@ -80,7 +80,8 @@ bool CommandLineNamesTarget(const char* commandLine, const char* target, char* s
   if (std::strlen(commandLine) <= std::strlen(target)) return _stricmp(commandLine, target) == 0;
 
   // A command line that is itself an existing path may name the target by its short
-  // form; then only that form is searched, as the system spells it.
+  // form; then only that form is searched, as the system spells it. A result of the
+  // buffer's size or more is the size the short form would need, not a length.
   DWORD shortLength = GetShortPathNameA(commandLine, shortPath, RegistryBufferSize);
   if (shortLength != 0 && shortLength < RegistryBufferSize) {
     const char* at = std::strstr(shortPath, target);
