@@ -94,9 +94,12 @@ TEST(ResourceWalk, VersionLookupFindsFirstLanguageUnderTypeSixteen) {
   EXPECT_TRUE(FoundData(tree.FindVersion(), tree.DataRva(2), 0x2F4));
 }
 
-TEST(ResourceWalk, IdentifierCountsOnlyInItsLow16Bits) {
-  ResourceTree tree(TypicalTree());
-  EXPECT_TRUE(FoundData(tree.Find(nullptr, 0, 0x10000 | VersionType), tree.DataRva(2), 0x2F4));
+TEST(ResourceWalk, IdentifierCountsOnlyInItsLow16BitsAndMeetsTheWholeNameField) {
+  ResourceTree tree(ResourceDirectory{{
+      IdDirectory(0x10000 | VersionType, {{IdData(1033, Blob(0x10, 1))}}),
+      IdDirectory(VersionType, {{IdData(1033, Blob(0x20, 2))}}),
+  }});
+  EXPECT_TRUE(FoundData(tree.Find(nullptr, 0, 0x10000 | VersionType), tree.DataRva(1), 0x20));
   EXPECT_TRUE(FoundNothing(tree.Find(nullptr, 0, 0x10000 | 5)));
 }
 
