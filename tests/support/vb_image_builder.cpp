@@ -143,6 +143,7 @@ uint32_t VbImage::VaToFileOffset(uint32_t va) const {
   const uint32_t rva = va - ImageBase;
   uint32_t lowest = 0xFFFFFFFFu;
   for (size_t i = 0; i < pe_.SectionCount(); ++i) {
+    // SectionAt has no const overload; the section is only read here.
     const Section& s = const_cast<PeImage&>(pe_).SectionAt(i);
     lowest = std::min(lowest, s.VirtualAddress);
     if (s.SizeOfRawData == 0) continue;
