@@ -166,10 +166,20 @@ class CommandLine(ScanTestCase):
                 self.assertIn("Usage: pestkill-scan", err)
                 self.assertNotIn("SCAN SUMMARY", err)
 
-    def test_double_dash_ends_options(self):
+    def test_options_before_or_after_paths_and_double_dash(self):
         self.put_variant("-a", "C")
-        code, out, _ = run_scanner("--", "-a", cwd=self.work)
-        self.assertEqual((code, lines(out)), (1, ["-a: %s FOUND" % DETECTION]))
+        self.put("clean.bin", b"x" * 2048)
+        cases = [
+            ("after --, -a is a file", ["--", "-a"], ["-a: %s FOUND" % DETECTION]),
+            ("options after the path", ["clean.bin", "--all", "--variant"], ["clean.bin: OK"]),
+            ("options on both sides, paths in order", ["--variant", "clean.bin", "-a", "--", "-a"],
+             ["clean.bin: OK", "-a: %s FOUND (variant C)" % DETECTION]),
+        ]
+        for name, arguments, expected in cases:
+            with self.subTest(name):
+                code, out, _ = run_scanner(*arguments, cwd=self.work)
+                self.assertEqual(code, 1 if any("FOUND" in line for line in expected) else 0)
+                self.assertEqual([line.rstrip("\r") for line in out.splitlines()], expected)
 
 
 class SingleFiles(ScanTestCase):

@@ -1,5 +1,6 @@
 #include "tools/pestkill-scan/scan_options.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -17,6 +18,7 @@ const char Usage[] =
     "      --variant    append \" (variant X)\" to each detection\n"
     "      --help       print this text and exit\n"
     "  --               end of options; every later argument is a PATH\n"
+    "Options may also follow the paths.\n"
     "\n"
     "Output: one line per infected file on standard output,\n"
     "  PATH: Trojan.Kestrelon.Gen FOUND\n"
@@ -61,6 +63,9 @@ bool SetShortOptions(const char* group, ScanOptions* options, char* unknown) {
   return true;
 }
 
+// "-" alone names a file (standard input, for other tools), as does anything after "--".
+bool IsOption(const char* argument) { return argument[0] == '-' && argument[1] != 0; }
+
 ParseResult RejectUsage(const char* what, const char* argument) {
   std::fprintf(stderr, "pestkill-scan: %s '%s'\n", what, argument);
   PrintUsage(stderr);
@@ -72,14 +77,14 @@ ParseResult RejectUsage(const char* what, const char* argument) {
 void PrintUsage(FILE* stream) { std::fputs(Usage, stream); }
 
 ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options, int* firstPath) {
-  int i = 1;
-  for (; i < argc; ++i) {
-    const char* argument = argv[i];
-    if (std::strcmp(argument, "--") == 0) {
-      ++i;
-      break;
-    }
-    if (argument[0] != '-' || argument[1] == 0) break;  // "-" alone is a file name
+  // Options may come before or after the paths, up to "--"; the options are moved
+  // in front of the paths (keeping both in their order) so the paths end up in one
+  // run at the end of argv.
+  char** end = argv + argc;
+  char** doubleDash = std::find_if(argv + 1, end, [](const char* a) { return std::strcmp(a, "--") == 0; });
+  char** paths = std::stable_partition(argv + 1, doubleDash, IsOption);
+  for (char** at = argv + 1; at != paths; ++at) {
+    const char* argument = *at;
     if (std::strcmp(argument, "--help") == 0) {
       PrintUsage(stdout);
       return ParseResult::Help;
@@ -91,11 +96,15 @@ ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options, int*
     char unknown[3] = {'-', 0, 0};
     if (!SetShortOptions(argument, options, &unknown[1])) return RejectUsage("unknown option", unknown);
   }
-  if (i >= argc) {
+  if (doubleDash != end) {
+    std::rotate(paths, doubleDash, doubleDash + 1);  // "--" now stands just before the paths
+    ++paths;
+  }
+  if (paths == end) {
     std::fprintf(stderr, "pestkill-scan: no PATH given\n");
     PrintUsage(stderr);
     return ParseResult::UsageError;
   }
-  *firstPath = i;
+  *firstPath = static_cast<int>(paths - argv);
   return ParseResult::Run;
 }

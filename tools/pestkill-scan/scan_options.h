@@ -11,9 +11,9 @@ struct ScanOptions {
 
 enum class ParseResult { Run, Help, UsageError };
 
-// Reads the options; on Run, *firstPath is the index in argv of the first path
-// operand (there is at least one). Options end at "--" or at the first operand.
-// A usage error is described on stderr.
+// Reads the options, which may stand before or after the paths up to "--". On Run,
+// argv is reordered so that the paths (at least one) are argv[*firstPath] to the
+// end, in the order given. A usage error is described on stderr.
 ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options, int* firstPath);
 
 void PrintUsage(FILE* stream);
