@@ -84,6 +84,20 @@ class ConsoleSession:
                 raise AssertionError("no complete output after %d s: %r" % (self.timeout, seen))
             time.sleep(0.05)
 
+    def wait_for_text(self, fragment):
+        """Waits until the output contains fragment (bytes) and returns it."""
+        deadline = time.monotonic() + self.timeout
+        while True:
+            seen = self.output()
+            if fragment in seen:
+                return seen
+            if not self.child.isalive():
+                raise AssertionError("program ended early (status %s); output %r"
+                                     % (self._status(), seen))
+            if time.monotonic() > deadline:
+                raise AssertionError("no %r after %d s: %r" % (fragment, self.timeout, seen))
+            time.sleep(0.05)
+
     def assert_waiting(self, seconds=1.5):
         """The program is blocked on input: it stays alive and prints nothing more
         for a while."""

@@ -9,6 +9,7 @@ which would make an unchanged registry look changed.
 import codecs
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -22,6 +23,10 @@ def _find_wineserver():
         if candidate and os.access(candidate, os.X_OK):
             return candidate
     raise RuntimeError("no wineserver found")
+
+
+def _raise_exit(number, frame):
+    raise SystemExit(128 + number)
 
 
 class WinePrefix:
@@ -38,6 +43,10 @@ class WinePrefix:
 
     # -- life cycle ---------------------------------------------------------
     def __enter__(self):
+        # A hang-up or termination unwinds like an error, so the prefix is still
+        # cleaned up when the terminal closes or the test is stopped.
+        for number in (signal.SIGHUP, signal.SIGTERM):
+            signal.signal(number, _raise_exit)
         self.path = tempfile.mkdtemp(prefix="pestkill-e2e-%s." % self.tag, dir="/tmp")
         env = dict(os.environ)
         for name in ("WINEPREFIX", "PESTKILL_WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES", "DISPLAY"):
@@ -49,8 +58,9 @@ class WinePrefix:
         self.env = env
         try:
             started = time.monotonic()
-            # The server goes to the background and stays until "wineserver -k".
-            subprocess.run([self.wineserver, "-p"], env=self.env, check=True,
+            # The server goes to the background and stays until "wineserver -k",
+            # or a minute after its last program ended if this script dies first.
+            subprocess.run([self.wineserver, "-p60"], env=self.env, check=True,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=60)
             self.wine(["wineboot", "-i"], timeout=180)
