@@ -2,6 +2,7 @@
 
 #include "image/pe_records.h"
 #include "image/read_exact.h"
+#include "platform/crt_io.h"
 
 namespace {
 
@@ -12,6 +13,9 @@ constexpr uint32_t DataEntrySize = 16;  // IMAGE_RESOURCE_DATA_ENTRY
 constexpr uint32_t HighBit = 0x80000000u;
 constexpr uint32_t MaxNameUnits = 50;
 constexpr uint32_t MaxNameBytes = 2 * MaxNameUnits;
+// Entries are read in blocks: a directory's header and its first entries come in one
+// read, so a walk costs a few reads per directory rather than one per entry.
+constexpr uint32_t EntriesPerRead = 16;
 
 // The directories between the root of this walk and the current one. A subdirectory
 // pointer that leads back to one of them would repeat a walk already in progress
@@ -49,6 +53,16 @@ int ReadAt(int fd, uint32_t offset, void* buffer, uint32_t count) {
   return ReadExactAt(fd, static_cast<int32_t>(offset), buffer, count);
 }
 
+// Reads up to count bytes at offset; returns how many came back, 0 if the seek did
+// not land. On a file only the end of the file cuts a read short, so an entry lies
+// in the file exactly when its bytes came back.
+uint32_t ReadUpTo(int fd, uint32_t offset, uint8_t* buffer, uint32_t count) {
+  int32_t at = static_cast<int32_t>(offset);
+  if (at < 0 || _lseek(fd, at, SEEK_SET) != at) return 0;
+  int got = _read(fd, buffer, count);
+  return got < 0 ? 0u : static_cast<uint32_t>(got);
+}
+
 // Compares the filter's bytes with the low bytes of the stored UTF-16 units, exactly
 // and case-sensitively; the stored name must have the filter's length.
 int NameMatches(int fd, NameFilter filter, uint32_t stringOffset) {
@@ -64,10 +78,8 @@ int NameMatches(int fd, NameFilter filter, uint32_t stringOffset) {
   return 1;
 }
 
-int MatchIn(int fd, NameFilter filter, uint32_t identifier, uint32_t entryOffset,
+int MatchIn(int fd, NameFilter filter, uint32_t identifier, const uint8_t* entry,
             uint32_t resourceBase, Outputs out, int depth, WalkPath& path) {
-  uint8_t entry[EntrySize];
-  if (!ReadAt(fd, entryOffset, entry, EntrySize)) return 0;
   uint32_t name = LoadU32Le(entry, 0);
   uint32_t offsetToData = LoadU32Le(entry, 4);
 
@@ -99,15 +111,28 @@ int FindIn(int fd, NameFilter filter, uint32_t identifier, uint32_t directoryOff
   if (depth > MaxDepth) return 0;
   if (path.Contains(directoryOffset)) return 0;
   if (path.length == sizeof path.directories / sizeof path.directories[0]) return 0;
-  uint8_t directory[DirectorySize];
-  if (!ReadAt(fd, directoryOffset, directory, DirectorySize)) return 0;
-  uint32_t count = uint32_t{LoadU16Le(directory, 12)} + LoadU16Le(directory, 14);
+  uint8_t block[DirectorySize + EntrySize * EntriesPerRead];
+  uint32_t got = ReadUpTo(fd, directoryOffset, block, sizeof block);
+  if (got < DirectorySize) return 0;
+  uint32_t count = uint32_t{LoadU16Le(block, 12)} + LoadU16Le(block, 14);
+  const uint8_t* entries = block + DirectorySize;
+  uint32_t available = (got - DirectorySize) / EntrySize;  // whole entries in the block
 
   path.directories[path.length++] = directoryOffset;
   int found = 0;
-  for (uint32_t i = 0; i < count && !found; ++i)
-    found = MatchIn(fd, filter, identifier, directoryOffset + DirectorySize + EntrySize * i,
-                    resourceBase, out, depth + 1, path);
+  for (uint32_t i = 0; i < count && !found; ++i) {
+    uint32_t slot = i % EntriesPerRead;
+    if (slot == 0 && i != 0) {
+      uint32_t remaining = count - i < EntriesPerRead ? count - i : EntriesPerRead;
+      entries = block;
+      available = ReadUpTo(fd, directoryOffset + DirectorySize + EntrySize * i, block,
+                           EntrySize * remaining) / EntrySize;
+    }
+    // An entry cut off by the end of the file yields nothing, and so do all after it.
+    if (slot >= available) break;
+    found = MatchIn(fd, filter, identifier, entries + EntrySize * slot, resourceBase, out,
+                    depth + 1, path);
+  }
   --path.length;
   return found;
 }
@@ -127,7 +152,9 @@ int MatchResourceEntry(int fd, const char* name, uint32_t nameLength, uint32_t i
                        uint32_t entryOffset, uint32_t resourceBase, uint32_t* dataRva,
                        uint32_t* dataSize, int depth) {
   if (dataRva == nullptr || dataSize == nullptr) return 0;
+  uint8_t entry[EntrySize];
+  if (!ReadAt(fd, entryOffset, entry, EntrySize)) return 0;
   WalkPath path;
   return MatchIn(fd, NameFilter{name, static_cast<uint16_t>(nameLength)}, identifier & 0xFFFFu,
-                 entryOffset, resourceBase, Outputs{dataRva, dataSize}, depth, path);
+                 entry, resourceBase, Outputs{dataRva, dataSize}, depth, path);
 }

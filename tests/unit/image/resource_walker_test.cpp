@@ -153,6 +153,45 @@ TEST(ResourceWalk, FailingBranchFallsThroughToNextSibling) {
   }
 }
 
+// Long directories: every entry is examined in order, whatever its index.
+TEST(ResourceWalk, FindsTheOnlyWorkingEntryAnywhereInALongDirectory) {
+  for (uint32_t winner : {0u, 15u, 16u, 17u, 31u, 32u, 299u}) {
+    SCOPED_TRACE(winner);
+    ResourceDirectory root;
+    for (uint32_t i = 0; i < 300; ++i)
+      root.Entries.push_back(i == winner
+                                 ? IdDirectory(VersionType, {{IdData(1033, Blob(0x33, 3))}})
+                                 : IdPointer(VersionType, SubdirectoryAt | 0x00100000));
+    ResourceTree tree(root);
+    EXPECT_TRUE(FoundData(tree.FindVersion(), tree.DataRva(0), 0x33));
+  }
+}
+
+TEST(ResourceWalk, EntriesCutOffByTheEndOfTheFileYieldNothing) {
+  // Root with 20 entries; the 18th (index 17) holds the data. Cutting the file inside
+  // the entry table must lose exactly the entries past the cut.
+  ResourceDirectory root;
+  for (uint32_t i = 0; i < 20; ++i)
+    root.Entries.push_back(i == 17 ? IdPointer(VersionType, 0) : IdPointer(1, 0));
+  struct Case {
+    uint32_t length;  // bytes of the root directory left in the file
+    bool found;
+  } cases[] = {{16 + 8 * 20, true}, {16 + 8 * 18, true}, {16 + 8 * 18 - 1, false},
+               {16 + 8 * 17, false}, {16 + 8 * 16 + 3, false}, {15, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    PeImage image;
+    (void)image.SetResourceTree(root, ResourceRva, ResourceFileOffset);
+    image.SetFileLength(ResourceFileOffset + c.length);
+    OpenedFile f(image.Bytes());
+    uint32_t rva = Untouched, size = Untouched;
+    // Entry 17's data entry is the root's own first 16 bytes: RVA 0, size 0.
+    EXPECT_EQ(FindResourceEntry(f.fd, nullptr, 0, VersionType, ResourceFileOffset,
+                                ResourceFileOffset, &rva, &size, 0),
+              c.found ? 1 : 0);
+  }
+}
+
 TEST(ResourceWalk, DirectoryThatPointsToItselfYieldsNothingAndEnds) {
   // Root entry 16 -> directory D whose 16 entries all lead back to D.
   ResourceDirectory loop;
