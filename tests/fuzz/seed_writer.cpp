@@ -1,7 +1,8 @@
 // Writes the fuzz targets' starting corpora, built in code at build time:
 //   seed_writer JUDGEMENT_DIR WALKER_DIR
-// Judgement seeds: the hostile shapes and a plain image with a version resource
-// (the variant images come from make-variant-images). Walker seeds: the filter
+// Judgement seeds: the hostile shapes, a plain image with a version resource and
+// each variant image with one change (the images themselves come from
+// make-variant-images). Walker seeds: the filter
 // bytes the walker target expects, then a resource tree.
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +11,7 @@
 
 #include "tests/adversarial/adversarial_shapes.h"
 #include "tests/support/pe_image_builder.h"
+#include "tests/support/variant_images.h"
 
 namespace {
 
@@ -68,6 +70,19 @@ int main(int argc, char** argv) {
   const testpe::ResourceLayout layout = image.SetResourceTree(VersionTree(), 0x3000, 0x1400);
   std::vector<uint8_t> bytes = image.Bytes();
   ok = WriteFile(judgement + "plain_image_with_version_resource", bytes) && ok;
+
+  for (char variant : {'A', 'B', 'C', 'D'}) {
+    const std::string prefix = judgement + "variant_" + variant;
+    testpe::VbImage image = testpe::VariantImage(variant);
+    image.Set(testpe::VbRecord::Header, 0x04, 2, image.Get(testpe::VbRecord::Header, 0x04, 2) + 1);
+    ok = WriteFile(prefix + "_vb_header_field_changed", image.Bytes()) && ok;
+    testpe::VbImage renamed = testpe::VariantImage(variant);
+    renamed.SetInternalName(u"ABCDEFGHI");
+    ok = WriteFile(prefix + "_internal_name_nine_letters", renamed.Bytes()) && ok;
+    std::vector<uint8_t> cut = testpe::VariantImage(variant).Bytes();
+    cut.pop_back();
+    ok = WriteFile(prefix + "_last_byte_cut", cut) && ok;
+  }
 
   std::vector<uint8_t> tree(bytes.begin() + layout.BaseFileOffset,
                             bytes.begin() + layout.BaseFileOffset + layout.Size);
