@@ -33,6 +33,54 @@ struct WalkPath {
   }
 };
 
+// Every directory entered in this walk, with the filters it was entered under and the
+// smallest depth. A directory entered before under the same filters, at the same or a
+// smaller depth, has already yielded nothing (the walk ends at the first data entry),
+// and in a tree without back references it would yield nothing again: skipping it
+// keeps the result and turns the Count^50 visits of shared subdirectories, or the
+// (n-1)! simple paths of n directories pointing at each other, into at most 51
+// entries per directory. A walk that enters more distinct directories than the table
+// holds yields nothing for the rest; real trees have a few hundred at most.
+class EnteredDirectories {
+ public:
+  // False when the directory need not (or cannot) be entered at this depth.
+  // level: directories above this one on the walk's path (0 to 63).
+  bool Enter(uint32_t offset, uint8_t filters, uint8_t level) {
+    uint32_t slot = Hash(offset, filters);
+    for (uint32_t probe = 0; probe < Capacity; ++probe, slot = (slot + 1) % Capacity) {
+      Entry& e = entries_[slot];
+      if (!e.used) {
+        e = Entry{offset, level, filters, true};
+        return true;
+      }
+      if (e.offset == offset && e.filters == filters) {
+        if (e.level <= level) return false;
+        e.level = level;
+        return true;
+      }
+    }
+    return false;
+  }
+
+ private:
+  static constexpr uint32_t Capacity = 4096;
+  struct Entry {
+    uint32_t offset;
+    uint8_t level;
+    uint8_t filters;
+    bool used;
+  };
+  static uint32_t Hash(uint32_t offset, uint8_t filters) {
+    return ((offset ^ (offset >> 13) ^ filters) * 2654435761u >> 20) % Capacity;
+  }
+  Entry entries_[Capacity] = {};
+};
+
+struct WalkContext {
+  WalkPath path;
+  EnteredDirectories entered;
+};
+
 struct NameFilter {
   const char* name;  // null: off
   uint16_t length;   // 0: off
@@ -45,7 +93,7 @@ struct Outputs {
 };
 
 int FindIn(int fd, NameFilter filter, uint32_t identifier, uint32_t directoryOffset,
-           uint32_t resourceBase, Outputs out, int depth, WalkPath& path);
+           uint32_t resourceBase, Outputs out, int depth, WalkContext& walk);
 
 // Offsets in the tree are relative to the resource base; a sum past 2 GiB is not a
 // file offset, and ReadExactAt refuses it.
@@ -79,7 +127,7 @@ int NameMatches(int fd, NameFilter filter, uint32_t stringOffset) {
 }
 
 int MatchIn(int fd, NameFilter filter, uint32_t identifier, const uint8_t* entry,
-            uint32_t resourceBase, Outputs out, int depth, WalkPath& path) {
+            uint32_t resourceBase, Outputs out, int depth, WalkContext& walk) {
   uint32_t name = LoadU32Le(entry, 0);
   uint32_t offsetToData = LoadU32Le(entry, 4);
 
@@ -88,7 +136,7 @@ int MatchIn(int fd, NameFilter filter, uint32_t identifier, const uint8_t* entry
     // Below a matching named entry every entry counts: the first data entry wins.
     if ((offsetToData & HighBit) != 0)
       return FindIn(fd, NameFilter{nullptr, 0}, 0, resourceBase + (offsetToData & ~HighBit),
-                    resourceBase, out, depth, path);
+                    resourceBase, out, depth, walk);
   }
 
   // A named entry's Name has the high bit set and never equals an identifier.
@@ -97,7 +145,7 @@ int MatchIn(int fd, NameFilter filter, uint32_t identifier, const uint8_t* entry
   // The identifier filter holds only at the level where it is met.
   if ((offsetToData & HighBit) != 0)
     return FindIn(fd, filter, 0, resourceBase + (offsetToData & ~HighBit), resourceBase, out,
-                  depth, path);
+                  depth, walk);
 
   uint8_t dataEntry[DataEntrySize];
   if (!ReadAt(fd, resourceBase + offsetToData, dataEntry, DataEntrySize)) return 0;
@@ -107,10 +155,15 @@ int MatchIn(int fd, NameFilter filter, uint32_t identifier, const uint8_t* entry
 }
 
 int FindIn(int fd, NameFilter filter, uint32_t identifier, uint32_t directoryOffset,
-           uint32_t resourceBase, Outputs out, int depth, WalkPath& path) {
+           uint32_t resourceBase, Outputs out, int depth, WalkContext& walk) {
   if (depth > MaxDepth) return 0;
+  WalkPath& path = walk.path;
   if (path.Contains(directoryOffset)) return 0;
   if (path.length == sizeof path.directories / sizeof path.directories[0]) return 0;
+  uint8_t filters = static_cast<uint8_t>((filter.On() ? 1 : 0) | (identifier != 0 ? 2 : 0));
+  // The level grows with the depth, one per directory, and fits in a byte.
+  uint8_t level = static_cast<uint8_t>(path.length);
+  if (!walk.entered.Enter(directoryOffset, filters, level)) return 0;
   uint8_t block[DirectorySize + EntrySize * EntriesPerRead];
   uint32_t got = ReadUpTo(fd, directoryOffset, block, sizeof block);
   if (got < DirectorySize) return 0;
@@ -131,7 +184,7 @@ int FindIn(int fd, NameFilter filter, uint32_t identifier, uint32_t directoryOff
     // An entry cut off by the end of the file yields nothing, and so do all after it.
     if (slot >= available) break;
     found = MatchIn(fd, filter, identifier, entries + EntrySize * slot, resourceBase, out,
-                    depth + 1, path);
+                    depth + 1, walk);
   }
   --path.length;
   return found;
@@ -143,9 +196,9 @@ int FindResourceEntry(int fd, const char* name, uint32_t nameLength, uint32_t id
                       uint32_t directoryOffset, uint32_t resourceBase, uint32_t* dataRva,
                       uint32_t* dataSize, int depth) {
   if (dataRva == nullptr || dataSize == nullptr) return 0;
-  WalkPath path;
+  WalkContext walk;
   return FindIn(fd, NameFilter{name, static_cast<uint16_t>(nameLength)}, identifier & 0xFFFFu,
-                directoryOffset, resourceBase, Outputs{dataRva, dataSize}, depth, path);
+                directoryOffset, resourceBase, Outputs{dataRva, dataSize}, depth, walk);
 }
 
 int MatchResourceEntry(int fd, const char* name, uint32_t nameLength, uint32_t identifier,
@@ -154,7 +207,7 @@ int MatchResourceEntry(int fd, const char* name, uint32_t nameLength, uint32_t i
   if (dataRva == nullptr || dataSize == nullptr) return 0;
   uint8_t entry[EntrySize];
   if (!ReadAt(fd, entryOffset, entry, EntrySize)) return 0;
-  WalkPath path;
+  WalkContext walk;
   return MatchIn(fd, NameFilter{name, static_cast<uint16_t>(nameLength)}, identifier & 0xFFFFu,
-                 entry, resourceBase, Outputs{dataRva, dataSize}, depth, path);
+                 entry, resourceBase, Outputs{dataRva, dataSize}, depth, walk);
 }

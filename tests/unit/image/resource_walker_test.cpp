@@ -201,6 +201,93 @@ TEST(ResourceWalk, DirectoryThatPointsToItselfYieldsNothingAndEnds) {
   EXPECT_TRUE(FoundNothing(tree.FindVersion()));
 }
 
+// Levels of 16 entries that all open the same next level: no back references, so
+// the walk must give the exact result, and it must not take 16^levels visits.
+TEST(ResourceWalk, SharedSubdirectoriesAreJudgedOnceAndExactly) {
+  for (bool withData : {false, true}) {
+    SCOPED_TRACE(withData ? "data at the bottom" : "empty bottom");
+    ResourceDirectory level = withData ? ResourceDirectory{{IdData(1, Blob(0x44, 4))}}
+                                       : ResourceDirectory{};
+    PeImage image;
+    // 40 levels laid out by hand: level k at 144 * k, every entry opening level k + 1.
+    std::vector<uint8_t> raw(144 * 40 + 64, 0);
+    for (uint32_t k = 0; k < 40; ++k) {
+      testpe::StoreU16Le(raw, 144 * k + 14, 16);
+      for (uint32_t i = 0; i < 16; ++i) {
+        testpe::StoreU32Le(raw, 144 * k + 16 + 8 * i, k == 0 ? VersionType : i);
+        testpe::StoreU32Le(raw, 144 * k + 20 + 8 * i, SubdirectoryAt | (144 * (k + 1)));
+      }
+    }
+    if (withData) {  // bottom directory: one data entry, its record, its data RVA
+      testpe::StoreU16Le(raw, 144 * 40 + 14, 1);
+      testpe::StoreU32Le(raw, 144 * 40 + 16, 1);
+      testpe::StoreU32Le(raw, 144 * 40 + 20, 144 * 40 + 24);
+      testpe::StoreU32Le(raw, 144 * 40 + 24, 0x12345);
+      testpe::StoreU32Le(raw, 144 * 40 + 28, 0x44);
+    }
+    image.AddSection(".rsrc", ResourceRva, static_cast<uint32_t>(raw.size()), ResourceFileOffset,
+                     0x1A00, testpe::ReadOnlyDataSection, raw);
+    OpenedFile f(image.Bytes());
+    uint32_t rva = Untouched, size = Untouched;
+    int found = FindResourceEntry(f.fd, nullptr, 0, VersionType, ResourceFileOffset,
+                                  ResourceFileOffset, &rva, &size, 0);
+    EXPECT_EQ(found, withData ? 1 : 0);
+    if (withData) {
+      EXPECT_EQ(rva, 0x12345u);
+      EXPECT_EQ(size, 0x44u);
+    }
+  }
+}
+
+TEST(ResourceWalk, DirectoriesThatAllPointToEachOtherEnd) {
+  // 16 directories of 16 entries, entry i of each leading to directory i.
+  const uint32_t n = 16, size = 16 + 8 * n;
+  std::vector<uint8_t> raw(size * n, 0);
+  for (uint32_t d = 0; d < n; ++d) {
+    testpe::StoreU16Le(raw, d * size + 14, static_cast<uint16_t>(n));
+    for (uint32_t i = 0; i < n; ++i) {
+      testpe::StoreU32Le(raw, d * size + 16 + 8 * i, VersionType);
+      testpe::StoreU32Le(raw, d * size + 20 + 8 * i, SubdirectoryAt | (i * size));
+    }
+  }
+  PeImage image;
+  image.AddSection(".rsrc", ResourceRva, static_cast<uint32_t>(raw.size()), ResourceFileOffset,
+                   0x1000, testpe::ReadOnlyDataSection, raw);
+  OpenedFile f(image.Bytes());
+  uint32_t rva = Untouched, size_ = Untouched;
+  EXPECT_EQ(FindResourceEntry(f.fd, nullptr, 0, VersionType, ResourceFileOffset,
+                              ResourceFileOffset, &rva, &size_, 0),
+            0);
+}
+
+// A directory first met too deep for its data is met again closer to the root.
+TEST(ResourceWalk, DirectoryMetAgainHigherUpIsWalkedAgain) {
+  // root: [0] a chain of 49 directories down to X at depth 50, X -> Y -> data, which
+  // lies one level too deep from there; [1] a pointer straight to X.
+  auto build = [](uint32_t xOffset) {
+    ResourceDirectory y{{IdData(1033, Blob(0x55, 5))}};
+    ResourceDirectory chain{{IdDirectory(1, y)}};  // X
+    for (int i = 0; i < 49; ++i) chain = ResourceDirectory{{IdDirectory(1, chain)}};
+    return ResourceDirectory{{IdDirectory(7, chain), IdPointer(7, SubdirectoryAt | xOffset)}};
+  };
+  PeImage probe;
+  uint32_t x = probe.SetResourceTree(build(0), ResourceRva, ResourceFileOffset)
+                   .DirectoryOffsets.at(50);
+  ResourceTree tree(build(x));
+  EXPECT_TRUE(FoundData(tree.Find(nullptr, 0, 0), tree.DataRva(0), 0x55));
+}
+
+// The same directory below a matching name, where both filters are off, is another walk.
+TEST(ResourceWalk, DirectoryMetAgainUnderOtherFiltersIsWalkedAgain) {
+  // root (2 entries, 32 bytes): [0] -> D at 32, [1] "VS" -> D. D holds a named data
+  // entry that the name filter "VS" rejects but that counts once the filters are off.
+  ResourceTree tree(ResourceDirectory{{
+      IdDirectory(1, {{NamedData(u"OTHER", Blob(0x66, 6))}}),
+      NamedPointer(u"VS", SubdirectoryAt | 32),
+  }});
+  EXPECT_TRUE(FoundData(tree.Find("VS", 2, 0), tree.DataRva(0), 0x66));
+}
+
 ResourceDirectory Chain(int directoriesBelowRoot, uint32_t dataSize) {
   ResourceDirectory bottom{{IdData(1, Blob(dataSize, 9))}};
   for (int i = 0; i < directoriesBelowRoot; ++i) bottom = ResourceDirectory{{IdDirectory(1, bottom)}};
