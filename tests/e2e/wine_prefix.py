@@ -25,6 +25,41 @@ def _find_wineserver():
     raise RuntimeError("no wineserver found")
 
 
+# Subtrees that Wine itself rewrites while a test runs, whatever the program under
+# test does: its device manager links and unlinks the interfaces of its virtual
+# devices, re-enumerates display adapters and network cards, and its service
+# manager counts service starts (services stop when idle and start again on
+# demand, for instance for the registry export itself). The program under test
+# touches none of them: it writes only Run values, image debuggers and the
+# Session Manager's PendingFileRenameOperations.
+VOLATILE_KEYS = [
+    "HKEY_LOCAL_MACHINE\\Hardware\\DeviceMap",
+    "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards",
+    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Class",
+    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\DeviceClasses",
+    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\ServiceCurrent",
+    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video",
+    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum",
+]
+
+
+def _is_volatile(header):
+    key = header[1:-1].lower().replace("\\wow6432node\\", "\\")
+    return any(key == v.lower() or key.startswith(v.lower() + "\\") for v in VOLATILE_KEYS)
+
+
+def without_volatile_keys(export):
+    """A registry export without the subtrees of VOLATILE_KEYS."""
+    kept = []
+    skipping = False
+    for line in export.splitlines():
+        if line.startswith("["):
+            skipping = _is_volatile(line)
+        if not skipping:
+            kept.append(line)
+    return "\n".join(kept)
+
+
 def _raise_exit(number, frame):
     raise SystemExit(128 + number)
 
@@ -183,18 +218,19 @@ class WinePrefix:
 
     def reg_export(self, key=None):
         """The registry text of one key with its subkeys, or of the whole registry
-        when key is None; None when the key does not exist."""
+        without its VOLATILE_KEYS when key is None; None when the key does not
+        exist."""
         handle, name = tempfile.mkstemp(suffix=".reg", dir=self.path)
         os.close(handle)
         windows_name = "Z:" + name.replace("/", "\\")
         try:
             if key is None:
                 self.wine(["regedit", "/E", windows_name])
-            else:
-                if self.wine(["reg", "export", key, windows_name, "/y"], check=False)[0] != 0:
-                    return None
+            elif self.wine(["reg", "export", key, windows_name, "/y"], check=False)[0] != 0:
+                return None
             with open(name, "rb") as source:
-                return source.read().decode("utf-16")
+                text = source.read().decode("utf-16")
+            return without_volatile_keys(text) if key is None else text
         finally:
             os.remove(name)
 
