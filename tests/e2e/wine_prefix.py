@@ -92,14 +92,12 @@ class WinePrefix:
         env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
         self.env = env
         try:
-            started = time.monotonic()
             # The server goes to the background and stays until "wineserver -k",
             # or a minute after its last program ended if this script dies first.
             subprocess.run([self.wineserver, "-p60"], env=self.env, check=True,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=60)
             self.wine(["wineboot", "-i"], timeout=180)
-            self.boot_seconds = time.monotonic() - started
         except BaseException:
             self.__exit__(None, None, None)
             raise
