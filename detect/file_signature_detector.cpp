@@ -17,22 +17,24 @@ CheckTrace* VariantTrace(ScanTrace* trace, Variant variant) {
   return &trace->variants[index];
 }
 
-Variant Stop(ScanTrace* trace, ScanStop stop) {
-  if (trace != nullptr) trace->stop = stop;
+Variant Stop(ScanStop* where, ScanStop stop) {
+  if (where != nullptr) *where = stop;
   return Variant::None;
 }
 
 // Reads the records all four signatures share, once, then runs the signatures in
 // their fixed order until one matches. Never opens or closes the descriptor.
-Variant JudgeOpenFile(int fd, ScanTrace* trace) {
+// stop, when given, learns where the judgement ended; trace, when given, also
+// learns what each check found (its stop is the same place as stop).
+Variant JudgeOpenFile(int fd, ScanStop* stop, ScanTrace* trace) {
   const int32_t fileSize = static_cast<int32_t>(_filelength(fd));
 
   const uint32_t entry = GetEntryPointFileOffset(fd);
-  if (entry == NoFileOffset) return Stop(trace, ScanStop::NoEntryOffset);
+  if (entry == NoFileOffset) return Stop(stop, ScanStop::NoEntryOffset);
   uint8_t entryCode[EntryCodeSize];
   std::memset(entryCode, 0, sizeof entryCode);
   if (!ReadExactAt(fd, static_cast<int32_t>(entry), entryCode, EntryCodeSize))
-    return Stop(trace, ScanStop::ShortEntryCode);
+    return Stop(stop, ScanStop::ShortEntryCode);
 
   // Both readers always report success; the cleared records keep zeros wherever a
   // short read left them unfilled.
@@ -47,9 +49,9 @@ Variant JudgeOpenFile(int fd, ScanTrace* trace) {
   std::memset(lastSectionName, 0, sizeof lastSectionName);
   IMAGE_SECTION_HEADER lastSection;
   std::memset(&lastSection, 0, sizeof lastSection);
-  if (!ReadLastSectionHeader(fd, lastSectionName, &lastSection)) return Stop(trace, ScanStop::NoLastSection);
+  if (!ReadLastSectionHeader(fd, lastSectionName, &lastSection)) return Stop(stop, ScanStop::NoLastSection);
 
-  if (trace != nullptr) trace->stop = ScanStop::Checked;
+  (void)Stop(stop, ScanStop::Checked);
   if (CheckVariantA(fd, fileSize, entryCode, &fileHeader, &optionalHeader, VariantTrace(trace, Variant::A)))
     return Variant::A;
   if (CheckVariantB(fd, fileSize, entryCode, &fileHeader, &optionalHeader, VariantTrace(trace, Variant::B)))
@@ -62,17 +64,24 @@ Variant JudgeOpenFile(int fd, ScanTrace* trace) {
   return Variant::None;
 }
 
-}  // namespace
-
-Variant IdentifyVariant(const char* path, ScanTrace* trace) {
-  if (trace != nullptr) *trace = ScanTrace();
-  if (path == nullptr) return Stop(trace, ScanStop::CannotOpen);
+Variant JudgeFile(const char* path, ScanStop* stop, ScanTrace* trace) {
+  if (path == nullptr) return Stop(stop, ScanStop::CannotOpen);
   // Read-only (_O_RDONLY is 0) and untranslated.
   const int fd = _open(path, _O_BINARY);
-  if (fd == -1) return Stop(trace, ScanStop::CannotOpen);
-  const Variant variant = JudgeOpenFile(fd, trace);
+  if (fd == -1) return Stop(stop, ScanStop::CannotOpen);
+  const Variant variant = JudgeOpenFile(fd, stop, trace);
   (void)_close(fd);
   return variant;
 }
+
+}  // namespace
+
+Variant IdentifyVariant(const char* path, ScanTrace* trace) {
+  if (trace == nullptr) return JudgeFile(path, nullptr, nullptr);
+  *trace = ScanTrace();
+  return JudgeFile(path, &trace->stop, trace);
+}
+
+Variant IdentifyVariantStop(const char* path, ScanStop* stop) { return JudgeFile(path, stop, nullptr); }
 
 bool ScanImageFile(const char* path) { return IdentifyVariant(path, nullptr) != Variant::None; }

@@ -6,6 +6,7 @@
 #include "detect/check_trace.h"
 #include "detect/file_signature_detector.h"
 #include "detect/signatures.h"
+#include "tools/pestkill-scan/explanation.h"
 #include "tools/pestkill-scan/file_walk.h"
 #include "tools/pestkill-scan/scan_options.h"
 #include "tools/pestkill-scan/scan_report.h"
@@ -28,6 +29,17 @@ char VariantLetter(Variant variant) {
   return 0;
 }
 
+void ReportJudgement(ScanReport* report, const char* path, Variant variant, ScanStop stop,
+                     const FileExplanation* why) {
+  if (stop == ScanStop::CannotOpen) {
+    ReportError(report, path, "cannot be opened", why);
+  } else if (variant != Variant::None) {
+    ReportInfected(report, path, VariantLetter(variant), why);
+  } else {
+    ReportClean(report, path, why);
+  }
+}
+
 void JudgeFile(void* context, const char* path, const char* openPath, uint64_t size) {
   ScanRun* run = static_cast<ScanRun*>(context);
   // The detector needs EntryCodeSize bytes at the entry point before any signature
@@ -35,18 +47,25 @@ void JudgeFile(void* context, const char* path, const char* openPath, uint64_t s
   // keeps kernel pseudo-files that report a size of 0 (some block when read) out
   // of the detector.
   if (size < static_cast<uint64_t>(EntryCodeSize)) {
-    ReportClean(&run->report, path, run->options.listClean);
+    FileExplanation why;
+    why.notRead = true;
+    why.size = size;
+    ReportClean(&run->report, path, run->options.explain ? &why : nullptr);
+    return;
+  }
+  if (!run->options.explain) {
+    // The plain road: the checks run without a trace.
+    ScanStop stop = ScanStop::Checked;
+    const Variant variant = IdentifyVariantStop(openPath, &stop);
+    ReportJudgement(&run->report, path, variant, stop, nullptr);
     return;
   }
   ScanTrace trace;
-  Variant variant = IdentifyVariant(openPath, &trace);
-  if (trace.stop == ScanStop::CannotOpen) {
-    ReportError(&run->report, path, "cannot be opened");
-  } else if (variant != Variant::None) {
-    ReportInfected(&run->report, path, run->options.showVariant ? VariantLetter(variant) : 0);
-  } else {
-    ReportClean(&run->report, path, run->options.listClean);
-  }
+  const Variant variant = IdentifyVariant(openPath, &trace);
+  FileExplanation why;
+  why.size = size;
+  why.trace = &trace;
+  ReportJudgement(&run->report, path, variant, trace.stop, &why);
 }
 
 void ReportWalkError(void* context, const char* path, const char* reason) {
@@ -67,6 +86,9 @@ int main(int argc, char** argv) {
     case ParseResult::UsageError: return ExitError;
     case ParseResult::Run: break;
   }
+  run.report.form = run.options.json ? OutputForm::Json : OutputForm::Text;
+  run.report.listClean = run.options.listClean;
+  run.report.showVariant = run.options.showVariant;
   StartReport(&run.report);
   const WalkVisitor visitor = {&run, JudgeFile, ReportWalkError, CountSkipped};
   for (int i = firstPath; i < argc; ++i) WalkOperand(argv[i], run.options.recursive, &visitor);

@@ -6,7 +6,8 @@
 namespace {
 
 const char Usage[] =
-    "Usage: pestkill-scan [-r|--recursive] [-a|--all] [--variant] [--] PATH...\n"
+    "Usage: pestkill-scan [-r|--recursive] [-a|--all] [--variant] [--explain] [--json]\n"
+    "                     [--] PATH...\n"
     "\n"
     "Reads each PATH and reports the files that are Trojan.Kestrelon.Gen. Files are\n"
     "only read: nothing is written, moved or deleted.\n"
@@ -16,6 +17,9 @@ const char Usage[] =
     "                   skipped and counted, never opened or followed\n"
     "  -a, --all        also print \"PATH: OK\" for every clean file\n"
     "      --variant    append \" (variant X)\" to each detection\n"
+    "      --explain    say why each file did or did not match (see below); every\n"
+    "                   file gets a block, the verdict is never changed by it\n"
+    "      --json       one JSON object per file on standard output instead of text\n"
     "      --help       print this text and exit\n"
     "  --               end of options; every later argument is a PATH\n"
     "Options may also follow the paths.\n"
@@ -30,6 +34,26 @@ const char Usage[] =
     "scanned, infected, errors, skipped, seconds) goes to standard error at the\n"
     "end; progress is shown there only when it is a terminal.\n"
     "\n"
+    "With --explain, each file's line (PATH: ... FOUND (variant X), PATH: OK or\n"
+    "PATH: ERROR ...) is followed by indented lines: for each variant A to D\n"
+    "  variant X: matches\n"
+    "  variant X: no match at FIELD: found VALUE, required VALUE-OR-RANGE\n"
+    "  variant X: not run (variant Y matched)\n"
+    "naming the first test of that variant that failed; or, when the judgement\n"
+    "stopped before the checks, one line \"  not checked: REASON\" (the file is\n"
+    "shorter than 1024 bytes, cannot be opened, its entry point has no file offset,\n"
+    "fewer than 1024 bytes of entry code, or the last section header is unreadable).\n"
+    "\n"
+    "With --json, each file judged gives one line on standard output:\n"
+    "  {\"path\":\"...\",\"verdict\":\"infected\"|\"clean\"|\"error\",\"variant\":\"A\"|...|null}\n"
+    "an error adds \"error\":REASON (the ERROR line still goes to standard error),\n"
+    "and with --explain \"explanation\":{\"checked\":BOOL,\"stop\":KEY,[\"reason\":TEXT,]\n"
+    "\"variants\":{\"A\":{\"result\":\"matches\"|\"not run\"|\"no match\",\"test\":LABEL,\n"
+    "\"found\":\"0x...\"|null,\"required\":TEXT},...}}. Strings are escaped so that the\n"
+    "output is always valid UTF-8 JSON: '\"' and '\\' get a backslash, control bytes\n"
+    "become \\u00XX, well-formed UTF-8 is kept, and any other byte of a path (not\n"
+    "UTF-8, such as a Latin-1 or code-page name) becomes \\u00XX of that byte.\n"
+    "\n"
     "Exit status:\n"
     "  0  nothing found\n"
     "  1  something found (whether or not errors occurred)\n"
@@ -42,6 +66,10 @@ bool SetLongOption(const char* name, ScanOptions* options) {
     options->listClean = true;
   } else if (std::strcmp(name, "--variant") == 0) {
     options->showVariant = true;
+  } else if (std::strcmp(name, "--explain") == 0) {
+    options->explain = true;
+  } else if (std::strcmp(name, "--json") == 0) {
+    options->json = true;
   } else {
     return false;
   }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "tools/pestkill-scan/explanation.h"
+#include "tools/pestkill-scan/json_text.h"
 #include "tools/pestkill-scan/scan_options.h"
 
 #ifdef _WIN32
@@ -38,6 +40,29 @@ void ShowProgress(ScanReport* report) {
   std::fflush(stderr);
 }
 
+// One object on one line: path, verdict, variant, the error's reason when there is
+// one, the explanation when one was asked for.
+void PutJsonLine(const char* path, const char* verdict, char variantLetter, const char* error,
+                 const FileExplanation* why) {
+  std::fputs("{\"path\":", stdout);
+  PutJsonString(stdout, path);
+  std::printf(",\"verdict\":\"%s\",\"variant\":", verdict);
+  if (variantLetter != 0) {
+    std::printf("\"%c\"", variantLetter);
+  } else {
+    std::fputs("null", stdout);
+  }
+  if (error != nullptr) {
+    std::fputs(",\"error\":", stdout);
+    PutJsonString(stdout, error);
+  }
+  if (why != nullptr) {
+    std::fputs(",\"explanation\":", stdout);
+    PutExplanationJson(stdout, *why);
+  }
+  std::fputs("}\n", stdout);
+}
+
 }  // namespace
 
 void StartReport(ScanReport* report) {
@@ -46,31 +71,46 @@ void StartReport(ScanReport* report) {
   report->lastProgress = report->started - ProgressInterval;  // the first file shows it
 }
 
-void ReportInfected(ScanReport* report, const char* path, char variantLetter) {
+void ReportInfected(ScanReport* report, const char* path, char variantLetter, const FileExplanation* why) {
   ++report->counts.files;
   ++report->counts.infected;
   ClearProgress(report);
-  if (variantLetter != 0) {
-    std::printf("%s: %s FOUND (variant %c)\n", path, DetectionName, variantLetter);
+  if (report->form == OutputForm::Json) {
+    PutJsonLine(path, "infected", variantLetter, nullptr, why);
   } else {
-    std::printf("%s: %s FOUND\n", path, DetectionName);
+    if (report->showVariant || why != nullptr) {
+      std::printf("%s: %s FOUND (variant %c)\n", path, DetectionName, variantLetter);
+    } else {
+      std::printf("%s: %s FOUND\n", path, DetectionName);
+    }
+    if (why != nullptr) PutExplanationText(stdout, *why);
   }
   std::fflush(stdout);
   ShowProgress(report);
 }
 
-void ReportClean(ScanReport* report, const char* path, bool printLine) {
+void ReportClean(ScanReport* report, const char* path, const FileExplanation* why) {
   ++report->counts.files;
-  if (printLine) {
+  if (report->form == OutputForm::Json) {
+    ClearProgress(report);
+    PutJsonLine(path, "clean", 0, nullptr, why);
+  } else if (report->listClean || why != nullptr) {
     ClearProgress(report);
     std::printf("%s: OK\n", path);
+    if (why != nullptr) PutExplanationText(stdout, *why);
   }
   ShowProgress(report);
 }
 
-void ReportError(ScanReport* report, const char* path, const char* reason) {
+void ReportError(ScanReport* report, const char* path, const char* reason, const FileExplanation* why) {
   ++report->counts.errors;
   ClearProgress(report);
+  if (report->form == OutputForm::Json) {
+    PutJsonLine(path, "error", 0, reason, why);
+  } else if (why != nullptr) {
+    std::printf("%s: ERROR %s\n", path, reason);
+    PutExplanationText(stdout, *why);
+  }
   std::fflush(stdout);
   std::fprintf(stderr, "%s: ERROR %s\n", path, reason);
   ShowProgress(report);
