@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """pestkill-scan as a user runs it: exit status, output lines, --all, --variant,
-and -r over a tree with a symbolic-link loop, a FIFO and paths that cannot be read.
+-r over a tree with a symbolic-link loop, a FIFO and paths that cannot be read, and
+the explanations (--explain) and JSON lines (--json).
 
     scan_cli_test.py --scanner PATH --images-tool PATH [--emulator PATH]
 
@@ -10,6 +11,7 @@ paths are handed over as Z: paths.
 """
 import argparse
 import hashlib
+import json
 import os
 import re
 import shutil
@@ -93,6 +95,44 @@ def entry_file_offset(data):
     raise AssertionError("entry point in no section")
 
 
+def pe_fields(data):
+    """Offsets of the PE header, optional header and section table, and ImageBase."""
+    u16 = lambda at: int.from_bytes(data[at:at + 2], "little")
+    u32 = lambda at: int.from_bytes(data[at:at + 4], "little")
+    pe = u32(0x3C)
+    optional = pe + 24
+    return pe, optional, optional + u16(pe + 20), u16(pe + 6), u32(optional + 28)
+
+
+def va_file_offset(data, va):
+    """File offset of a virtual address through the section table."""
+    u32 = lambda at: int.from_bytes(data[at:at + 4], "little")
+    _, _, table, sections, image_base = pe_fields(data)
+    rva = va - image_base
+    for i in range(sections):
+        header = table + 40 * i
+        virtual_address, raw_size, raw_pointer = u32(header + 12), u32(header + 16), u32(header + 20)
+        if virtual_address <= rva < virtual_address + raw_size:
+            return raw_pointer + rva - virtual_address
+    raise AssertionError("address in no section")
+
+
+def vb_header_offset(data):
+    """The VbHeader that the entry code's push names."""
+    entry = entry_file_offset(data)
+    assert data[entry] == 0x68, "the entry code does not start with a push"
+    return va_file_offset(data, int.from_bytes(data[entry + 1:entry + 5], "little"))
+
+
+def put_u(data, at, width, value):
+    data[at:at + width] = value.to_bytes(width, "little")
+
+
+def json_lines(out):
+    """Every line of standard output as a JSON object (each line must be one)."""
+    return [json.loads(line) for line in out.splitlines() if line.strip()]
+
+
 class Images:
     """Each variant's matching image, written once by make-variant-images."""
     directory = None
@@ -129,6 +169,10 @@ class ScanTestCase(unittest.TestCase):
     def put_variant(self, relative, variant):
         with open(Images.by_variant[variant], "rb") as handle:
             return self.put(relative, handle.read())
+
+    def variant_bytes(self, variant):
+        with open(Images.by_variant[variant], "rb") as handle:
+            return bytearray(handle.read())
 
     def clean_image(self):
         """A variant image with its first entry-code byte changed: every signature
@@ -397,6 +441,210 @@ class PosixTrees(ScanTestCase):
         os.symlink(target, link)
         code, out, _ = run_scanner("--variant", link)
         self.assertEqual((code, lines(out)), (1, ["%s: %s FOUND (variant B)" % (link, DETECTION)]))
+
+
+def explanation_lines(out):
+    return [line.rstrip("\r") for line in out.splitlines() if line.strip()]
+
+
+def near_miss_cases():
+    """(name, variant, change, test label, value found or None, value required): one
+    change to a variant's matching image that makes that variant fail at a known
+    test, and no other variant match."""
+    def vb_header(at, width, value):
+        return lambda data: put_u(data, vb_header_offset(data) + at, width, value)
+
+    def optional(at, width, value):
+        return lambda data: put_u(data, pe_fields(data)[1] + at, width, value)
+
+    def length(size):
+        return lambda data: data.extend(b"\0" * (size - len(data)))
+
+    def zeros(at, count):
+        def change(data):
+            data[at:at + count] = b"\0" * count
+        return change
+
+    return [
+        ("a VbHeader value", "A", vb_header(0x04, 2, 0x2635), "VbHeader +0x04 (u16)", "0x2635", "0x2636"),
+        ("a VbHeader range", "A", vb_header(0x44, 2, 5), "VbHeader +0x44 (u16)", "0x5", "0x3-0x4"),
+        ("the file size", "B", length(0x60001), "file size", "0x60001", "0x20000-0x60000"),
+        ("an optional header field", "C", optional(4, 4, 0x1A000), "optional header SizeOfCode", "0x1A000",
+         "0x1B000"),
+        ("a pattern search", "C", zeros(0x70, 16), "stub pattern", None, "found"),
+        ("a count", "D", zeros(0x1040 + 20 * 6, 24), "jump count", "0x14", "at least 21"),
+    ]
+
+
+def stop_cases():
+    """(name, bytes, stop key, reason): files whose judgement ends before the checks."""
+    def changed(variant, change):
+        with open(Images.by_variant[variant], "rb") as handle:
+            data = bytearray(handle.read())
+        change(data)
+        return bytes(data)
+
+    def entry_outside(data):
+        put_u(data, pe_fields(data)[1] + 16, 4, 0x900000)
+
+    def cut_entry_code(data):
+        del data[entry_file_offset(data) + 1023:]
+
+    def no_sections(data):
+        put_u(data, pe_fields(data)[0] + 6, 2, 0)
+
+    short = b"MZ" + b"\0" * 1000
+    return [
+        ("shorter than the entry code", short, "short file",
+         "the file is 1002 bytes, shorter than the 1024 bytes of entry code the checks need; not read"),
+        ("entry point in no section", changed("D", entry_outside), "no entry offset",
+         "the entry point has no file offset"),
+        ("1023 bytes of entry code", changed("D", cut_entry_code), "short entry code",
+         "fewer than 1024 bytes of entry code at the entry point's file offset"),
+        ("no section headers", changed("D", no_sections), "no last section",
+         "the last section header cannot be read"),
+    ]
+
+
+class Explanations(ScanTestCase):
+    def test_a_matching_image_names_the_match_and_what_was_not_run(self):
+        for variant in "ABCD":
+            with self.subTest(variant=variant):
+                path = native(self.put_variant("image_%s.exe" % variant, variant))
+                code, out, _ = run_scanner("--explain", path)
+                self.assertEqual(code, 1)
+                found = explanation_lines(out)
+                self.assertEqual(found[0], "%s: %s FOUND (variant %s)" % (path, DETECTION, variant))
+                self.assertEqual(len(found), 5, out)
+                for letter, line in zip("ABCD", found[1:]):
+                    if letter < variant:
+                        self.assertRegex(line, r"^  variant %s: no match at .+: (found 0x[0-9A-F]+, )?required .+$"
+                                         % letter)
+                    elif letter == variant:
+                        self.assertEqual(line, "  variant %s: matches" % letter)
+                    else:
+                        self.assertEqual(line, "  variant %s: not run (variant %s matched)" % (letter, variant))
+
+                code, out, _ = run_scanner("--json", "--explain", path)
+                self.assertEqual(code, 1)
+                [record] = json_lines(out)
+                self.assertEqual((record["path"], record["verdict"], record["variant"]), (path, "infected", variant))
+                explanation = record["explanation"]
+                self.assertEqual((explanation["checked"], explanation["stop"]), (True, "checked"))
+                results = {letter: v["result"] for letter, v in explanation["variants"].items()}
+                self.assertEqual(results, {letter: "no match" if letter < variant else
+                                           "matches" if letter == variant else "not run" for letter in "ABCD"})
+
+    def test_a_near_miss_names_the_failing_field_and_values(self):
+        for name, variant, change, label, found, required in near_miss_cases():
+            with self.subTest(name, variant=variant):
+                data = self.variant_bytes(variant)
+                change(data)
+                path = native(self.put("near_%s.exe" % variant, bytes(data)))
+                self.assertEqual(run_scanner(path)[:2], (0, ""), "the near miss is no longer clean")
+
+                code, out, _ = run_scanner("--explain", path)
+                self.assertEqual(code, 0)
+                shown = explanation_lines(out)
+                self.assertEqual(shown[0], "%s: OK" % path)
+                expected = "  variant %s: no match at %s: %s" % (
+                    variant, label, "required " + required if found is None else
+                    "found %s, required %s" % (found, required))
+                self.assertIn(expected, shown)
+                self.assertEqual(len(shown), 5, out)
+
+                code, out, _ = run_scanner("--json", "--explain", path)
+                self.assertEqual(code, 0)
+                [record] = json_lines(out)
+                self.assertEqual((record["verdict"], record["variant"]), ("clean", None))
+                self.assertEqual(record["explanation"]["variants"][variant],
+                                 {"result": "no match", "test": label, "found": found, "required": required})
+
+    def test_a_judgement_that_stops_before_the_checks_says_why(self):
+        for name, data, stop, reason in stop_cases():
+            with self.subTest(name):
+                path = native(self.put("stopped.exe", data))
+                self.assertEqual(run_scanner(path)[:2], (0, ""))
+                code, out, _ = run_scanner("--explain", path)
+                self.assertEqual(code, 0)
+                self.assertEqual(explanation_lines(out), ["%s: OK" % path, "  not checked: %s" % reason])
+                code, out, _ = run_scanner("--explain", "--json", path)
+                self.assertEqual(code, 0)
+                [record] = json_lines(out)
+                self.assertEqual(record["verdict"], "clean")
+                explanation = record["explanation"]
+                self.assertEqual((explanation["checked"], explanation["stop"], explanation["reason"]),
+                                 (False, stop, reason))
+                self.assertEqual({v["result"] for v in explanation["variants"].values()}, {"not run"})
+
+    def test_explaining_changes_no_verdict(self):
+        self.put_variant("top/a.exe", "A")
+        self.put_variant("top/b.exe", "B")
+        self.put_variant("top/sub/c.exe", "C")
+        self.put_variant("top/sub/d.exe", "D")
+        self.put("top/clean.dll", self.clean_image())
+        for name, variant, change, *_ in near_miss_cases():
+            data = self.variant_bytes(variant)
+            change(data)
+            self.put("top/near/%s.exe" % name.replace(" ", "_"), bytes(data))
+        for name, data, *_ in stop_cases():
+            self.put("top/stop/%s.exe" % name.replace(" ", "_"), data)
+        top = native(os.path.join(self.work, "top"))
+        plain_code, plain_out, _ = run_scanner("-r", "--json", top)
+        code, out, _ = run_scanner("-r", "--json", "--explain", top)
+        self.assertEqual((code, plain_code), (1, 1))
+        verdicts = lambda text: sorted((r["path"], r["verdict"], r["variant"]) for r in json_lines(text))
+        self.assertEqual(verdicts(out), verdicts(plain_out))
+        self.assertEqual(sum(1 for _, verdict, _ in verdicts(out) if verdict == "infected"), 4)
+        self.assertEqual(len(verdicts(out)), 5 + len(near_miss_cases()) + len(stop_cases()))
+        text_code, text_out, _ = run_scanner("-r", "--variant", top)
+        self.assertEqual(text_code, 1)
+        self.assertEqual(lines(text_out), sorted("%s: %s FOUND (variant %s)" % (path, DETECTION, variant)
+                                                 for path, verdict, variant in verdicts(out)
+                                                 if verdict == "infected"))
+
+
+class JsonLines(ScanTestCase):
+    def test_every_file_gets_one_object_and_errors_too(self):
+        infected = native(self.put_variant("infected.exe", "B"))
+        clean = native(self.put("clean.bin", b"x" * 4096))
+        missing = native(os.path.join(self.work, "missing.exe"))
+        code, out, err = run_scanner("--json", infected, clean, missing)
+        self.assertEqual(code, 1)
+        records = json_lines(out)
+        self.assertEqual([(r["path"], r["verdict"], r["variant"]) for r in records],
+                         [(infected, "infected", "B"), (clean, "clean", None), (missing, "error", None)])
+        self.assertNotIn("explanation", records[0])
+        self.assertEqual(sorted(records[2]), ["error", "path", "variant", "verdict"])
+        self.assertTrue(records[2]["error"])
+        self.assertEqual(error_lines(err), ["%s: ERROR %s" % (missing, records[2]["error"])])
+        self.assertEqual(summary_count(err, "Errors"), 1)
+
+    def test_paths_that_are_not_text_stay_valid_json(self):
+        if under_wine():
+            self.skipTest("arbitrary name bytes are tested on the native build")
+        names = [
+            (b"quote\"back\\slash.exe", 'quote"back\\slash.exe'),
+            (b"control\x01\x1b.exe", "control\x01\x1b.exe"),
+            (b"latin1 caf\xe9.exe", "latin1 caf\u00e9.exe"),
+            (b"utf8 caf\xc3\xa9 \xe2\x82\xac.exe", "utf8 caf\u00e9 \u20ac.exe"),
+            (b"overlong \xc0\xaf.exe", "overlong \u00c0\u00af.exe"),
+        ]
+        directory = os.path.join(self.work, "names").encode()
+        os.makedirs(directory)
+        with open(Images.by_variant["A"], "rb") as handle:
+            image = handle.read()
+        for raw, _ in names:
+            with open(os.path.join(directory, raw), "wb") as handle:
+                handle.write(image)
+        done = subprocess.run([ARGS.scanner, "-r", "--json", "--explain", directory], capture_output=True,
+                              timeout=TIMEOUT)
+        self.assertEqual(done.returncode, 1)
+        text = done.stdout.decode("utf-8")  # strict: the output is valid UTF-8
+        records = [json.loads(line) for line in text.splitlines()]
+        prefix = directory.decode() + "/"
+        self.assertEqual(sorted(r["path"] for r in records), sorted(prefix + shown for _, shown in names))
+        self.assertEqual({r["verdict"] for r in records}, {"infected"})
 
 
 class WinePrefix:
