@@ -14,6 +14,10 @@ for tool in i686-w64-mingw32-g++-posix cmake ninja git sha256sum; do
     exit 77
   fi
 done
+if ! git -C "$repo" rev-parse -q --verify HEAD >/dev/null; then
+  echo "SKIP: $repo is not a git checkout with a commit"
+  exit 77
+fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pestkill-reproducible.XXXXXX")
 trap 'rm -rf "$work"' EXIT
