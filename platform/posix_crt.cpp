@@ -8,8 +8,9 @@
 // table one 40-byte header at a time), which as one kernel call each made the
 // offline scan of a directory tree cost over a hundred calls per clean file and
 // 130,000 for a file of 65,535 sections. A descriptor that _open opened on a regular
-// file therefore keeps its position here and reads through one 4 KiB block: a seek
-// is arithmetic and a read inside the block is a copy. Results are the same as with
+// file therefore keeps its position here and reads through four 4 KiB blocks (the
+// headers, the entry code, the Visual Basic records and the resource data are
+// usually apart): a seek is arithmetic and a read inside a block is a copy. Results are the same as with
 // a kernel call each. A descriptor opened any other way (or numbered beyond the
 // table) is passed straight to the kernel. Descriptors from _open are closed with
 // _close, as the runtime requires; each is used by one thread at a time.
@@ -27,13 +28,19 @@ namespace {
 
 constexpr int TrackedDescriptors = 256;
 constexpr long BlockSize = 4096;
+constexpr int BlocksPerFile = 4;
+
+struct Block {
+  long start = 0;
+  long length = -1;  // -1: nothing cached
+  unsigned char bytes[BlockSize];
+};
 
 struct OpenFile {
   bool tracked = false;
   long position = 0;
-  long blockStart = 0;
-  long blockLength = -1;  // -1: nothing cached yet
-  unsigned char block[BlockSize];
+  int nextToReplace = 0;
+  Block blocks[BlocksPerFile];
 };
 
 OpenFile openFiles[TrackedDescriptors];
@@ -55,17 +62,28 @@ long FileSize(int fd) {
   return static_cast<long>(st.st_size);
 }
 
-// Makes the block hold [position, position + count) as far as the file has it:
-// the aligned 4 KiB block around the position, or a block starting at the position
-// when the request crosses the aligned block's end.
-bool FillBlock(int fd, OpenFile* file, long count) {
+// The block that holds [position, position + count), or null.
+Block* FindBlock(OpenFile* file, long count) {
+  for (Block& block : file->blocks)
+    if (block.length >= 0 && file->position >= block.start &&
+        count <= block.start + block.length - file->position)
+      return &block;
+  return nullptr;
+}
+
+// Fills the next block in turn with [position, position + count) as far as the file
+// has it: the aligned 4 KiB block around the position, or a block starting at the
+// position when the request crosses the aligned block's end.
+Block* FillBlock(int fd, OpenFile* file, long count) {
   long start = file->position & ~(BlockSize - 1);
   if (count > start + BlockSize - file->position) start = file->position;
-  ssize_t got = pread(fd, file->block, BlockSize, start);
-  if (got < 0) return false;
-  file->blockStart = start;
-  file->blockLength = static_cast<long>(got);
-  return true;
+  Block& block = file->blocks[file->nextToReplace];
+  ssize_t got = pread(fd, block.bytes, BlockSize, start);
+  if (got < 0) return nullptr;
+  file->nextToReplace = (file->nextToReplace + 1) % BlocksPerFile;
+  block.start = start;
+  block.length = static_cast<long>(got);
+  return &block;
 }
 
 }  // namespace
@@ -78,7 +96,8 @@ int _open(const char* path, int flags, ...) {
     struct stat st;
     file.tracked = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     file.position = 0;
-    file.blockLength = -1;
+    file.nextToReplace = 0;
+    for (Block& block : file.blocks) block.length = -1;
   }
   return fd;
 }
@@ -97,14 +116,14 @@ int _read(int fd, void* buffer, unsigned int count) {
     file->position += static_cast<long>(got);
     return static_cast<int>(got);
   }
-  const bool inBlock = file->blockLength >= 0 && file->position >= file->blockStart &&
-                       wanted <= file->blockStart + file->blockLength - file->position;
-  // A block that ends before the request does is refilled: the file may have grown.
-  if (!inBlock && !FillBlock(fd, file, wanted)) return -1;
-  long available = file->blockStart + file->blockLength - file->position;
+  // A request that runs past a block's end is read again: the file may have grown.
+  Block* block = FindBlock(file, wanted);
+  if (block == nullptr) block = FillBlock(fd, file, wanted);
+  if (block == nullptr) return -1;
+  long available = block->start + block->length - file->position;
   if (available < 0) available = 0;  // positioned beyond the end of the file
   const long n = wanted < available ? wanted : available;
-  if (n > 0) std::memcpy(buffer, file->block + (file->position - file->blockStart), static_cast<size_t>(n));
+  if (n > 0) std::memcpy(buffer, block->bytes + (file->position - block->start), static_cast<size_t>(n));
   file->position += n;
   return static_cast<int>(n);
 }

@@ -66,6 +66,14 @@ std::vector<Step> ForwardSmallReads() {
   return steps;
 }
 
+// Six places far apart, visited in turn three times, each read a little further on.
+std::vector<Step> CyclingReads() {
+  std::vector<Step> steps;
+  for (long round = 0; round < 3; ++round)
+    for (long place : {9500L, 100L, 4100L, 8000L, 2000L, 6200L}) steps.push_back({place + round * 50, 30});
+  return steps;
+}
+
 TEST(CrtIo, ReadsGiveTheFileBytesInAnyOrder) {
   const std::vector<SequenceCase> cases = {
       {"header reads with the position put back", {{0, 64}, {0, 0}, {152, 96}, {0, 0}, {132, 20}, {0, 0}}},
@@ -75,6 +83,7 @@ TEST(CrtIo, ReadsGiveTheFileBytesInAnyOrder) {
       {"reads that run into and beyond the end", {{9990, 20}, {-1, 20}, {20000, 16}, {FileSize, 1}}},
       {"consecutive small reads through every block", ForwardSmallReads()},
       {"back and forth between distant blocks", {{9000, 40}, {10, 40}, {9040, 40}, {50, 40}, {4096, 4}, {4095, 2}}},
+      {"round after round over more places than are kept", CyclingReads()},
   };
   testpe::TempFile file(Pattern(FileSize));
   for (const SequenceCase& c : cases) {
