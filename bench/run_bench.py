@@ -225,6 +225,7 @@ def live_scan(args, workdir):
     """Medians (seconds) of a full pestkill.exe scan and of the bare walk, in one
     prefix with IDLE_PROCESSES idle processes besides Wine's own."""
     sys.path.insert(0, os.path.join(args.repo, "tests", "e2e"))
+    import pexpect  # noqa: E402
     from wine_prefix import WINE, WinePrefix  # noqa: E402
     build = args.win64_build
     pestkill = os.path.join(build, "driver", "pestkill.exe")
@@ -249,21 +250,39 @@ def live_scan(args, workdir):
         total = len(prefix.processes())
         note("live scan: %d processes in the prefix" % total)
 
-        def timed(program, feed):
-            # The key for the closing key wait is already waiting in the pipe, so the
-            # program ends as soon as its scan does.
+        def timed(program, key):
+            # Both programs run as a user runs them: standard input is a terminal,
+            # so Wine gives each the same console. pestkill.exe ends in its key wait;
+            # the key goes in as soon as its closing line is out.
+            handle, out = tempfile.mkstemp(dir=workdir)
+            os.close(handle)
             started = time.monotonic()
-            result = subprocess.run([WINE, program], env=prefix.env, input=feed,
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=300)
-            return time.monotonic() - started, result.stdout
+            child = pexpect.spawn("/bin/sh", ["-c", 'exec "$0" "$@" > "%s"' % out, WINE, program],
+                                  env=prefix.env, timeout=300, echo=False)
+            if key:
+                while child.isalive():
+                    with open(out, "rb") as source:
+                        if b"Scanning Completed" in source.read():
+                            break
+                    time.sleep(0.002)
+                child.send("k")
+            child.expect(pexpect.EOF)
+            child.close()
+            seconds = time.monotonic() - started
+            with open(out, "rb") as source:
+                output = source.read()
+            os.remove(out)
+            return seconds, output
 
+        timed(pestkill, True)  # warm-up: first start of each in this server session
+        timed(bare, False)
         scans, walks = [], []
         for repetition in range(args.runs):
-            seconds, output = timed(pestkill, b"k")
+            seconds, output = timed(pestkill, True)
             if b"Scanning Completed" not in output:
                 fail("pestkill.exe did not complete its scan: %r" % output)
             scans.append(seconds)
-            seconds, output = timed(bare, b"")
+            seconds, output = timed(bare, False)
             walks.append(seconds)
         modules = int(output.strip() or 0)
     return statistics.median(scans), statistics.median(walks), total, modules
