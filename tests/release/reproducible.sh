@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The release is reproducible: scripts/release run twice, from two different
+# The release is reproducible: scripts/release run twice for the same commit (HEAD
+# when the test starts, pinned: others may commit meanwhile), from two different
 # temporary directories and a few seconds apart, gives byte-identical files, and
 # each SHA256SUMS verifies. The PE images carry no link time stamp and no debug
 # directory, and no executable names the directories it was built in.
@@ -14,7 +15,7 @@ for tool in i686-w64-mingw32-g++-posix cmake ninja git sha256sum; do
     exit 77
   fi
 done
-if ! git -C "$repo" rev-parse -q --verify HEAD >/dev/null; then
+if ! commit=$(git -C "$repo" rev-parse -q --verify 'HEAD^{commit}'); then
   echo "SKIP: $repo is not a git checkout with a commit"
   exit 77
 fi
@@ -23,10 +24,10 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/pestkill-reproducible.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/first-tmp" "$work/second-tmp/deeper"
 
-TMPDIR=$work/first-tmp "$repo/scripts/release" "$work/first" >"$work/first.log" 2>&1 ||
+TMPDIR=$work/first-tmp "$repo/scripts/release" "$work/first" "$commit" >"$work/first.log" 2>&1 ||
   { cat "$work/first.log"; exit 1; }
 sleep 3  # a later clock for the second build: time stamps would differ
-TMPDIR=$work/second-tmp/deeper "$repo/scripts/release" "$work/second" >"$work/second.log" 2>&1 ||
+TMPDIR=$work/second-tmp/deeper "$repo/scripts/release" "$work/second" "$commit" >"$work/second.log" 2>&1 ||
   { cat "$work/second.log"; exit 1; }
 
 failed=0
@@ -61,7 +62,7 @@ for name in pestkill.exe pestkill-scan.exe pestkill-scan; do
 done
 
 if [ "$failed" = 0 ]; then
-  echo "reproducible:"
+  echo "reproducible, commit $commit:"
   cat "$work/first/SHA256SUMS"
 fi
 exit "$failed"
