@@ -34,6 +34,42 @@ uint32_t ReadHere(int fd, void* buffer, uint32_t count) {
   return got < 0 ? 0u : static_cast<uint32_t>(got);
 }
 
+// The section table is read in blocks of this many headers: a walk over a table of
+// 65,535 headers costs about 2,000 reads instead of 65,535 seeks and reads.
+constexpr uint32_t HeadersPerRead = 32;
+constexpr uint32_t BlockSize = HeadersPerRead * SectionHeaderSize;
+
+// A position tracked past a read, handed back to the runtime's 32-bit offsets.
+long AsPosition(int64_t position) { return static_cast<long>(static_cast<int32_t>(position)); }
+
+// The runtime's file offsets are signed 32-bit: a seek to a header at or above 2 GiB
+// fails and leaves the position where it was.
+constexpr uint32_t MaxSeekable = 0x7FFFFFFFu;
+
+// File offset of a section header; a table near the top of the 32-bit range wraps
+// around to the start of the file.
+uint32_t HeaderOffset(uint32_t table, uint32_t index) { return table + SectionHeaderSize * index; }
+
+bool Seekable(uint32_t table, uint32_t index) { return HeaderOffset(table, index) <= MaxSeekable; }
+
+// How many headers just below index end (at most one block's worth) lie on the same
+// side of 2 GiB as header end-1. A table spans under 3 MB, so it crosses 2 GiB or
+// wraps past 4 GiB at most once, and a run below 2 GiB never wraps.
+uint32_t RunLength(uint32_t table, uint32_t end) {
+  bool seekable = Seekable(table, end - 1);
+  uint32_t headers = 1;
+  while (headers < HeadersPerRead && headers < end &&
+         Seekable(table, end - 1 - headers) == seekable)
+    ++headers;
+  return headers;
+}
+
+IMAGE_SECTION_HEADER HeaderIn(const uint8_t* block, uint32_t index) {
+  IMAGE_SECTION_HEADER header;
+  std::memcpy(&header, block + SectionHeaderSize * index, sizeof header);
+  return header;
+}
+
 void FormSectionNameText(const IMAGE_SECTION_HEADER& header, char* text) {
   std::memcpy(text, header.Name, IMAGE_SIZEOF_SHORT_NAME);
   text[IMAGE_SIZEOF_SHORT_NAME] = 0;
@@ -127,15 +163,33 @@ int32_t GetSectionTableOffset(int fd) {
 
 int32_t FindSectionHeaderOffset(int fd, const char* name) {
   uint32_t table = static_cast<uint32_t>(GetSectionTableOffset(fd));
-  int count = GetSectionCount(fd);
+  uint32_t count = static_cast<uint32_t>(GetSectionCount(fd));
   (void)SeekTo(fd, table);
   if (count == 0 || name == nullptr) return -1;
+  // The headers are read back to back from wherever the seek left the position (a
+  // seek that fails leaves it where it was), so blocks deliver the same bytes as
+  // reads of one header each.
+  int64_t position = _tell(fd);
+  uint8_t block[BlockSize];
   char text[SectionNameTextSize];
-  for (int i = 0; i < count; ++i) {
-    IMAGE_SECTION_HEADER header;
-    if (ReadHere(fd, &header, SectionHeaderSize) != SectionHeaderSize) continue;
-    FormSectionNameText(header, text);
-    if (_stricmp(text, name) == 0) return static_cast<int32_t>(_tell(fd) - SectionHeaderSize);
+  for (uint32_t left = count; left > 0;) {
+    uint32_t headers = left < HeadersPerRead ? left : HeadersPerRead;
+    uint32_t got = ReadHere(fd, block, SectionHeaderSize * headers);
+    uint32_t complete = got / SectionHeaderSize;  // a header cut short never matches
+    for (uint32_t i = 0; i < complete; ++i) {
+      IMAGE_SECTION_HEADER header = HeaderIn(block, i);
+      FormSectionNameText(header, text);
+      if (_stricmp(text, name) != 0) continue;
+      int64_t at = position + SectionHeaderSize * i;
+      // The position ends just past the matching header, as after a read of it alone.
+      if (SectionHeaderSize * (i + 1) != got)
+        (void)_lseek(fd, AsPosition(at + SectionHeaderSize), SEEK_SET);
+      return static_cast<int32_t>(at);
+    }
+    // Only the end of the file cuts a read short: every later header is missing too.
+    if (got != SectionHeaderSize * headers) break;
+    position += got;
+    left -= headers;
   }
   return -1;
 }
@@ -163,13 +217,55 @@ uint32_t RvaToFileOffset(int fd, uint32_t rva) {
 
   uint32_t lowest = 0xFFFFFFFFu;
   IMAGE_SECTION_HEADER header;
-  for (uint32_t index = count; index-- > 0;) {
-    (void)SeekTo(fd, table + SectionHeaderSize * index);
-    if (ReadHere(fd, &header, SectionHeaderSize) != SectionHeaderSize) break;
-    if (header.VirtualAddress < lowest) lowest = header.VirtualAddress;
-    if (header.SizeOfRawData == 0) continue;
-    if (header.VirtualAddress <= rva && rva < SectionEnd(header))
-      return MapIntoSection(optional, header, rva);
+  uint8_t block[BlockSize];
+  for (uint32_t end = count; end > 0;) {
+    // Headers first..end-1, all below 2 GiB or all at or above it, in one read.
+    uint32_t headers = RunLength(table, end);
+    uint32_t first = end - headers;
+    if (HeaderOffset(table, end - 1) <= MaxSeekable) {
+      // Back to back in the file, lowest first; the walk takes them from the top.
+      uint32_t at = HeaderOffset(table, first);
+      (void)SeekTo(fd, at);
+      uint32_t got = ReadHere(fd, block, SectionHeaderSize * headers);
+      if (got != SectionHeaderSize * headers) {
+        // The file ends inside the top header, the first one the walk reads: the walk
+        // stops there, and the position is where a read of that header alone leaves it.
+        if (got < SectionHeaderSize * (headers - 1)) (void)SeekTo(fd, HeaderOffset(table, end - 1));
+        break;
+      }
+      for (uint32_t i = headers; i-- > 0;) {
+        header = HeaderIn(block, i);
+        if (header.VirtualAddress < lowest) lowest = header.VirtualAddress;
+        if (header.SizeOfRawData == 0) continue;
+        if (header.VirtualAddress <= rva && rva < SectionEnd(header)) {
+          // The position ends just past the matching header.
+          if (i + 1 != headers) (void)SeekTo(fd, HeaderOffset(table, first + i + 1));
+          return MapIntoSection(optional, header, rva);
+        }
+      }
+      // A header-at-a-time walk would stand just past the lowest header now; the next
+      // read depends on that when its seek fails.
+      uint32_t next = first != 0 ? HeaderOffset(table, first - 1) : HeaderOffset(table, count - 1);
+      if (headers > 1 && next > MaxSeekable) (void)SeekTo(fd, at + SectionHeaderSize);
+    } else {
+      // Each seek fails and leaves the position alone, so each read takes the 40
+      // bytes after the previous one: the run comes in walk order from here.
+      int64_t position = _tell(fd);
+      uint32_t got = ReadHere(fd, block, SectionHeaderSize * headers);
+      uint32_t complete = got / SectionHeaderSize;
+      for (uint32_t i = 0; i < complete; ++i) {
+        header = HeaderIn(block, i);
+        if (header.VirtualAddress < lowest) lowest = header.VirtualAddress;
+        if (header.SizeOfRawData == 0) continue;
+        if (header.VirtualAddress <= rva && rva < SectionEnd(header)) {
+          if (i + 1 != headers)
+            (void)_lseek(fd, AsPosition(position + SectionHeaderSize * (i + 1)), SEEK_SET);
+          return MapIntoSection(optional, header, rva);
+        }
+      }
+      if (complete != headers) break;
+    }
+    end = first;
   }
 
   if (count != 0) {
