@@ -30,16 +30,19 @@ constexpr int TrackedDescriptors = 256;
 constexpr long BlockSize = 4096;
 constexpr int BlocksPerFile = 4;
 
+// Everything starts as zero, so the table lies in zero-filled memory that takes no
+// room in the program file and no memory until a descriptor uses its entry.
 struct Block {
-  long start = 0;
-  long length = -1;  // -1: nothing cached
+  bool filled;
+  long start;
+  long length;
   unsigned char bytes[BlockSize];
 };
 
 struct OpenFile {
-  bool tracked = false;
-  long position = 0;
-  int nextToReplace = 0;
+  bool tracked;
+  long position;
+  int nextToReplace;
   Block blocks[BlocksPerFile];
 };
 
@@ -65,7 +68,7 @@ long FileSize(int fd) {
 // The block that holds [position, position + count), or null.
 Block* FindBlock(OpenFile* file, long count) {
   for (Block& block : file->blocks)
-    if (block.length >= 0 && file->position >= block.start &&
+    if (block.filled && file->position >= block.start &&
         count <= block.start + block.length - file->position)
       return &block;
   return nullptr;
@@ -81,6 +84,7 @@ Block* FillBlock(int fd, OpenFile* file, long count) {
   ssize_t got = pread(fd, block.bytes, BlockSize, start);
   if (got < 0) return nullptr;
   file->nextToReplace = (file->nextToReplace + 1) % BlocksPerFile;
+  block.filled = true;
   block.start = start;
   block.length = static_cast<long>(got);
   return &block;
@@ -97,7 +101,7 @@ int _open(const char* path, int flags, ...) {
     file.tracked = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     file.position = 0;
     file.nextToReplace = 0;
-    for (Block& block : file.blocks) block.length = -1;
+    for (Block& block : file.blocks) block.filled = false;
   }
   return fd;
 }
