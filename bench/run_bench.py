@@ -389,7 +389,7 @@ def main():
         rows.append(("resource walk stack", "%d bytes: %s%s" % (used, what, "" if found else " (nothing found)"), ""))
 
     width = max(len(r[0]) for r in rows)
-    vwidth = max(len(r[1]) for r in rows)
+    vwidth = max(len(r[1]) for r in rows[1:])
     print()
     for name, value, remark in rows:
         print("%-*s  %-*s  %s" % (width, name, vwidth, value, remark))
