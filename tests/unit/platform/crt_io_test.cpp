@@ -1,6 +1,7 @@
 // The runtime's low-level file calls as the readers use them: every result and every
 // byte read must be what a plain seek-and-read file gives, whatever the order and size
-// of the requests (the Linux stand-in serves them from a block it keeps per descriptor).
+// of the requests. The same table runs against the Linux stand-in and, under Wine,
+// against the real runtime, so the two are held to the same behaviour.
 #include <gtest/gtest.h>
 
 #include <climits>
