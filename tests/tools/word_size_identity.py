@@ -14,8 +14,12 @@ status and the same summary on a mixed tree:
     operands;
   - the fetched corpus, read in place.
 
-    word_size_identity.py --scanner PATH --reference-scanner PATH --images-tool PATH
-                          --shape-writer PATH [--corpus DIR]
+    word_size_identity.py --scanner PATH --scanner-program PATH --reference-scanner PATH
+                          --images-tool PATH --shape-writer PATH [--corpus DIR]
+
+--scanner runs the 32-bit program (its launcher); --scanner-program is the program
+file itself, which must be a 32-bit x86 ELF executable and --reference-scanner a
+64-bit one, or the comparison would prove nothing.
 
 The near misses of one variant are written, scanned and removed before the next, so
 the tree never holds more than one variant's sweep.
@@ -92,6 +96,15 @@ class Layout:
         return sorted(at for at in lengths if 0 <= at < size)
 
 
+def elf_kind(path):
+    """(ELF class, machine) of an ELF file: (1, 3) for 32-bit x86, (2, 62) for x86-64."""
+    with open(path, "rb") as handle:
+        head = handle.read(20)
+    if head[:4] != b"\x7fELF":
+        return None
+    return head[4], int.from_bytes(head[18:20], "little")
+
+
 def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as handle:
@@ -150,11 +163,15 @@ def count_files(root):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--scanner", required=True, help="the 32-bit scanner (through its launcher)")
+    parser.add_argument("--scanner-program", required=True, help="the 32-bit scanner's program file")
     parser.add_argument("--reference-scanner", required=True, help="the 64-bit scanner")
     parser.add_argument("--images-tool", required=True)
     parser.add_argument("--shape-writer", required=True)
     parser.add_argument("--corpus", default="")
     args = parser.parse_args()
+    kinds = (elf_kind(args.scanner_program), elf_kind(args.reference_scanner))
+    if kinds != ((1, 3), (2, 62)):
+        sys.exit("not a 32-bit x86 and a 64-bit x86 scanner: ELF class and machine %s" % (kinds,))
     comparison = Comparison(args)
     work = tempfile.mkdtemp(prefix="pestkill-word-size.")
     try:
