@@ -474,15 +474,7 @@ class PosixTrees(ScanTestCase):
                                   stderr=follower, timeout=TIMEOUT)
             os.close(follower)
             follower = None
-            shown = b""
-            while True:
-                try:
-                    chunk = os.read(leader, 65536)
-                except OSError:
-                    break
-                if not chunk:
-                    break
-                shown += chunk
+            shown = read_pty(leader)
         finally:
             if follower is not None:
                 os.close(follower)

@@ -8,14 +8,18 @@ namespace {
 
 volatile std::sig_atomic_t stopSignal = 0;
 
-extern "C" void NoteStopSignal(int signal) { stopSignal = signal; }
+extern "C" void NoteStopSignal(int signal) {
+#ifdef _WIN32
+  (void)std::signal(signal, NoteStopSignal);  // the runtime resets it before the call
+#endif
+  stopSignal = signal;
+}
 
 }  // namespace
 
 #ifdef _WIN32
 
-// The runtime calls the handler on a thread of its own for Ctrl-C and Ctrl-Break
-// and resets it to the default first, so a second key press ends the program.
+// The runtime calls the handler on a thread of its own for Ctrl-C.
 void CatchStopSignals() {
   for (int signal : {SIGINT, SIGTERM}) {
     if (std::signal(signal, NoteStopSignal) == SIG_IGN) (void)std::signal(signal, SIG_IGN);
@@ -31,8 +35,9 @@ void CatchStopSignals() {
   action.sa_handler = NoteStopSignal;
   sigemptyset(&action.sa_mask);
   // Reads and writes go on where the signal found them, so the line being written
-  // is finished; the handler is reset to the default for a second signal.
-  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  // is finished. The handler stays: timeout(1) sends its signal to the scanner and
+  // again to its process group, and the second must not cut the summary short.
+  action.sa_flags = SA_RESTART;
   for (int signal : {SIGINT, SIGTERM}) {
     // A signal ignored by whoever started the scan (nohup, a background job) stays ignored.
     struct sigaction before;

@@ -1,6 +1,5 @@
 // SIGINT and SIGTERM end the scan in order: the handler only notes the signal, the
-// scan stops before its next file, and the report closes with the summary. A
-// second signal of the same kind ends the program at once.
+// scan stops before its next file, and the report closes with the summary.
 #pragma once
 
 void CatchStopSignals();
