@@ -765,6 +765,10 @@ class HostileEvidence(ScanTestCase):
         code, _, err = run_scanner(os.path.join(self.work, "missing\n" + forged))
         self.assertEqual(code, 2)
         self.assertEqual(error_lines(err), ["%s/missing\\n%s: ERROR %s" % (self.work, forged, os.strerror(2))])
+        code, _, err = run_scanner("--bad\n" + forged)
+        self.assertEqual(code, 2)
+        self.assertIn("unknown option '--bad\\n%s'" % forged, err)
+        self.assertFalse(any(line.startswith(forged) for line in err.splitlines()))
 
     def test_escape_and_carriage_return_do_not_reach_the_terminal(self):
         name = "x\x1b[2K\rclean.exe"

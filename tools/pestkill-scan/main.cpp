@@ -68,41 +68,65 @@ bool FirstTimeJudged(ScanRun* run, const char* path, FileIdentity identity) {
   return false;
 }
 
+// What one file was found to be, before it is reported. A judgement is filled
+// by the signatures; a further rule would look at it and may change it.
+enum class Verdict { Infected, Clean, NotChecked, Unreadable };
+
+struct FileJudgement {
+  Verdict verdict = Verdict::Clean;
+  char variant = 0;    // 'A' to 'D' when infected
+  std::string reason;  // why the file was not checked
+  ScanTrace trace;     // with --explain
+  FileExplanation why;
+  FileJudgement() = default;
+  FileJudgement(const FileJudgement&) = delete;  // why points into trace
+  FileJudgement& operator=(const FileJudgement&) = delete;
+};
+
 // The structural signatures. The plain road runs the checks without a trace; with
 // --explain the trace says why.
-void JudgeSignatures(ScanRun* run, const char* path, const char* openPath, uint64_t size) {
-  FileExplanation why;
-  why.size = size;
-  ScanReport* report = &run->report;
-  const FileExplanation* shown = run->options.explain ? &why : nullptr;
+void JudgeSignatures(const ScanRun& run, const char* openPath, uint64_t size, FileJudgement* judgement) {
+  judgement->why.size = size;
   // The detector needs EntryCodeSize bytes at the entry point before any signature
   // is tested, so a shorter file is not read. This also keeps kernel pseudo-files
   // that report a size of 0 (some block when read) out of the detector.
   if (size < static_cast<uint64_t>(EntryCodeSize)) {
-    why.notRead = true;
-    ReportNotChecked(report, path, NotCheckedReason(why).c_str(), shown);
+    judgement->why.notRead = true;
+    judgement->verdict = Verdict::NotChecked;
+    judgement->reason = NotCheckedReason(judgement->why);
     return;
   }
-  ScanTrace trace;
   ScanStop stop = ScanStop::Checked;
   Variant variant = Variant::None;
-  if (run->options.explain) {
-    variant = IdentifyVariant(openPath, &trace);
-    stop = trace.stop;
-    why.trace = &trace;
+  if (run.options.explain) {
+    variant = IdentifyVariant(openPath, &judgement->trace);
+    stop = judgement->trace.stop;
+    judgement->why.trace = &judgement->trace;
   } else {
     variant = IdentifyVariantStop(openPath, &stop);
   }
   if (stop == ScanStop::CannotOpen) {
-    ReportError(report, path, "cannot be opened", shown);
+    judgement->verdict = Verdict::Unreadable;
   } else if (variant != Variant::None) {
-    ReportInfected(report, path, VariantLetter(variant), shown);
+    judgement->verdict = Verdict::Infected;
+    judgement->variant = VariantLetter(variant);
   } else if (stop != ScanStop::Checked) {
-    ReportNotChecked(report, path, StopReason(stop), shown);
+    judgement->verdict = Verdict::NotChecked;
+    judgement->reason = StopReason(stop);
   } else if (size > LargestJudgedSize) {
-    ReportNotChecked(report, path, TooLongReason(size).c_str(), shown);
-  } else {
-    ReportClean(report, path, shown);
+    judgement->verdict = Verdict::NotChecked;
+    judgement->reason = TooLongReason(size);
+  }
+}
+
+void ReportJudgement(ScanRun* run, const char* path, const FileJudgement& judgement) {
+  ScanReport* report = &run->report;
+  const FileExplanation* shown = run->options.explain ? &judgement.why : nullptr;
+  switch (judgement.verdict) {
+    case Verdict::Infected: ReportInfected(report, path, judgement.variant, shown); break;
+    case Verdict::Clean: ReportClean(report, path, shown); break;
+    case Verdict::NotChecked: ReportNotChecked(report, path, judgement.reason.c_str(), shown); break;
+    case Verdict::Unreadable: ReportError(report, path, "cannot be opened", shown); break;
   }
 }
 
@@ -111,7 +135,9 @@ void JudgeSignatures(ScanRun* run, const char* path, const char* openPath, uint6
 void OnFile(void* context, const char* path, const char* openPath, uint64_t size, FileIdentity identity) {
   ScanRun* run = static_cast<ScanRun*>(context);
   if (!FirstTimeJudged(run, path, identity)) return;
-  JudgeSignatures(run, path, openPath, size);
+  FileJudgement judgement;
+  JudgeSignatures(*run, openPath, size, &judgement);
+  ReportJudgement(run, path, judgement);
 }
 
 void OnWalkError(void* context, const char* path, const char* reason) {

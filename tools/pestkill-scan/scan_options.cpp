@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "tools/pestkill-scan/name_text.h"
 
 #ifndef PESTKILL_VERSION
 #define PESTKILL_VERSION "unknown"
@@ -137,7 +138,9 @@ bool SetShortOptions(const char* group, ScanOptions* options, char* unknown) {
 bool IsOption(const char* argument) { return argument[0] == '-' && argument[1] != 0; }
 
 ParseResult RejectUsage(const char* what, const char* argument) {
-  std::fprintf(stderr, "pestkill-scan: %s '%s'\n", what, argument);
+  std::fprintf(stderr, "pestkill-scan: %s '", what);
+  PutEscapedName(stderr, argument);
+  std::fputs("'\n", stderr);
   PrintUsage(stderr);
   return ParseResult::UsageError;
 }
