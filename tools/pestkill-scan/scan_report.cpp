@@ -124,9 +124,10 @@ void ReportInfected(ScanReport* report, const char* path, char variantLetter, co
       PutJsonLine(path, "infected", variantLetter, nullptr, nullptr, why);
     } else {
       char status[64];
-      (void)std::snprintf(status, sizeof status, "%s FOUND", DetectionName);
       if (report->showVariant || why != nullptr) {
         (void)std::snprintf(status, sizeof status, "%s FOUND (variant %c)", DetectionName, variantLetter);
+      } else {
+        (void)std::snprintf(status, sizeof status, "%s FOUND", DetectionName);
       }
       PutTextLine(report, path, status, nullptr);
       if (why != nullptr) PutExplanationText(stdout, *why);
