@@ -56,12 +56,12 @@ void JudgeFile(void* context, const char* path, const char* openPath, uint64_t s
   if (!run->options.explain) {
     // The plain road: the checks run without a trace.
     ScanStop stop = ScanStop::Checked;
-    const Variant variant = IdentifyVariantStop(openPath, &stop);
+    const Variant variant = JudgeImageFile(openPath, &stop);
     ReportJudgement(&run->report, path, variant, stop, nullptr);
     return;
   }
   ScanTrace trace;
-  const Variant variant = IdentifyVariant(openPath, &trace);
+  const Variant variant = JudgeImageFile(openPath, nullptr, &trace);
   FileExplanation why;
   why.size = size;
   why.trace = &trace;
