@@ -36,25 +36,24 @@ void CheckRun::HandInLastSection(const IMAGE_SECTION_HEADER* lastSection) {
 
 bool CheckRun::IsVbProgram() { return ::IsVbProgram(fd_) != 0 || Fail("IsVbProgram", "true"); }
 
-bool CheckRun::ReadVbHeaderRecord() {
-  std::memset(&header_, 0, sizeof header_);
-  if (!ReadVbHeader(fd_, &header_)) return Fail("ReadVbHeader", Succeeds);
-  records_.Set(VbHeaderRecord, header_.bytes);
+// The three Visual Basic records: cleared, read by their reader, then present for
+// the rows.
+template <typename Record>
+bool CheckRun::ReadVbRecord(int (*read)(int, Record*), Record* record, RecordId id, const char* label) {
+  std::memset(record, 0, sizeof *record);
+  if (!read(fd_, record)) return Fail(label, Succeeds);
+  records_.Set(id, record->bytes);
   return true;
 }
 
+bool CheckRun::ReadVbHeaderRecord() { return ReadVbRecord(ReadVbHeader, &header_, VbHeaderRecord, "ReadVbHeader"); }
+
 bool CheckRun::ReadProjectInfoRecord() {
-  std::memset(&info_, 0, sizeof info_);
-  if (!ReadVbProjectInfo(fd_, &info_)) return Fail("ReadVbProjectInfo", Succeeds);
-  records_.Set(VbProjectInfoRecord, info_.bytes);
-  return true;
+  return ReadVbRecord(ReadVbProjectInfo, &info_, VbProjectInfoRecord, "ReadVbProjectInfo");
 }
 
 bool CheckRun::ReadComRegDataRecord() {
-  std::memset(&comRegData_, 0, sizeof comRegData_);
-  if (!ReadVbComRegData(fd_, &comRegData_)) return Fail("ReadVbComRegData", Succeeds);
-  records_.Set(VbComRegDataRecord, comRegData_.bytes);
-  return true;
+  return ReadVbRecord(ReadVbComRegData, &comRegData_, VbComRegDataRecord, "ReadVbComRegData");
 }
 
 // The start code lies at the VA in VbHeader +0x2C; the mapped offset must lie

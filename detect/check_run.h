@@ -79,6 +79,8 @@ class CheckRun {
   const uint8_t* Work() const { return work_; }
 
  private:
+  template <typename Record>
+  bool ReadVbRecord(int (*read)(int, Record*), Record* record, RecordId id, const char* label);
   bool ReadVbHeaderRecord();
   bool ReadProjectInfoRecord();
   bool ReadComRegDataRecord();
