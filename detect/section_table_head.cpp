@@ -1,8 +1,9 @@
+#include "detect/section_table_head.h"
+
 #include <cstring>
 
-#include "detect/section_table_head.h"
-#include "image/pe_header_reader.h"
 #include "image/file_read.h"
+#include "image/pe_header_reader.h"
 
 int ReadSectionTableHead(int fd, uint8_t* head) {
   return ReadExactAt(fd, GetSectionTableOffset(fd), head, SectionTableHeadSize);

@@ -1,11 +1,10 @@
 #include "detect/version_name.h"
 
 #include "image/byte_pattern.h"
+#include "image/file_read.h"
 #include "image/pe_header_reader.h"
 #include "image/pe_records.h"
-#include "image/file_read.h"
 #include "image/resource_walker.h"
-#include "platform/crt_io.h"
 
 const uint8_t VersionKey[VersionKeySize] = {
     0x49, 0x00, 0x6E, 0x00, 0x74, 0x00, 0x65, 0x00, 0x72, 0x00, 0x6E, 0x00, 0x61,

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "image/pe_header_reader.h"
 #include "image/file_read.h"
+#include "image/pe_header_reader.h"
 
 namespace {
 
