@@ -44,22 +44,6 @@ char VariantLetter(Variant variant) {
 
 // --- The judgement of one file ---------------------------------------------
 
-// Files of 2 GiB or more. The detector meets them with their length held at the
-// largest 32-bit value, but the Visual Basic header reader still bounds the
-// program header by the 32-bit file length, which such a file does not have: no
-// Visual Basic program is found in it, so variants A and D cannot match, and a
-// "no match" is no judgement. Such a file is reported as not checked.
-constexpr uint64_t LargestJudgedSize = 0x7FFFFFFF;
-
-std::string TooLongReason(uint64_t size) {
-  char text[160];
-  (void)std::snprintf(text, sizeof text,
-                      "the file is %llu bytes, 2 GiB or more: its Visual Basic records cannot be located, "
-                      "so variants A and D cannot be tested",
-                      static_cast<unsigned long long>(size));
-  return text;
-}
-
 // True the first time a file is met; later names of it are passed over.
 bool FirstTimeJudged(ScanRun* run, const char* path, FileIdentity identity) {
   if (identity.device == 0 && identity.file == 0) return true;  // identity unknown
@@ -99,11 +83,11 @@ void JudgeSignatures(const ScanRun& run, const char* openPath, uint64_t size, Fi
   ScanStop stop = ScanStop::Checked;
   Variant variant = Variant::None;
   if (run.options.explain) {
-    variant = IdentifyVariant(openPath, &judgement->trace);
+    variant = JudgeImageFile(openPath, nullptr, &judgement->trace);
     stop = judgement->trace.stop;
     judgement->why.trace = &judgement->trace;
   } else {
-    variant = IdentifyVariantStop(openPath, &stop);
+    variant = JudgeImageFile(openPath, &stop);
   }
   if (stop == ScanStop::CannotOpen) {
     judgement->verdict = Verdict::Unreadable;
@@ -113,9 +97,6 @@ void JudgeSignatures(const ScanRun& run, const char* openPath, uint64_t size, Fi
   } else if (stop != ScanStop::Checked) {
     judgement->verdict = Verdict::NotChecked;
     judgement->reason = StopReason(stop);
-  } else if (size > LargestJudgedSize) {
-    judgement->verdict = Verdict::NotChecked;
-    judgement->reason = TooLongReason(size);
   }
 }
 
