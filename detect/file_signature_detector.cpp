@@ -85,3 +85,15 @@ Variant IdentifyVariant(const char* path, ScanTrace* trace) {
 Variant IdentifyVariantStop(const char* path, ScanStop* stop) { return JudgeFile(path, stop, nullptr); }
 
 bool ScanImageFile(const char* path) { return IdentifyVariant(path, nullptr) != Variant::None; }
+
+#ifdef _WIN32
+bool ScanImageFileWide(const wchar_t* path) {
+  if (path == nullptr) return false;
+  // The same flags as the 8-bit open; every reader works on the descriptor as before.
+  const int fd = _wopen(path, _O_BINARY);
+  if (fd == -1) return false;
+  const Variant variant = JudgeOpenFile(fd, nullptr, nullptr);
+  (void)_close(fd);
+  return variant != Variant::None;
+}
+#endif

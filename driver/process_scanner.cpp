@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "driver/debug_privilege.h"
+#include "driver/image_path.h"
 #include "driver/toolhelp_api.h"
 
 namespace {
@@ -16,6 +17,26 @@ void AskForRestart(const ScanSeam& seam) {
   (void)fflush(stdout);
   const int answer = getc(stdin);
   if (answer == 'y' || answer == 'Y') (void)seam.restartComputer();
+}
+
+// The module's path in wide characters, for an 8-bit path that does not name its file
+// because the code page turned some of its characters into question marks: the same
+// first module of the same snapshot, read again with the wide entry point. Null when
+// the path can be spelt, or when no wide path can be had; the 8-bit road then runs as
+// for any path.
+const wchar_t* WidePathOf(HMODULE library, HANDLE modules, const MODULEENTRY32& module,
+                          MODULEENTRY32W* wideModule) {
+  if (!HoldsSubstitutedCharacter(module.szExePath) || library == nullptr) return nullptr;
+  const Module32WideFn module32FirstW = reinterpret_cast<Module32WideFn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(library, "Module32FirstW")));
+  if (module32FirstW == nullptr) return nullptr;
+  memset(wideModule, 0, sizeof(*wideModule));
+  wideModule->dwSize = sizeof(MODULEENTRY32W);
+  if (!module32FirstW(modules, wideModule)) return nullptr;
+  // The same module, or none: a snapshot gives its modules in one order.
+  if (wideModule->hModule != module.hModule || wideModule->szExePath[0] == L'\0') return nullptr;
+  wideModule->szExePath[MAX_PATH - 1] = L'\0';
+  return wideModule->szExePath;
 }
 
 }  // namespace
@@ -48,11 +69,13 @@ ScanOutcome ToolhelpApi::ScanProcesses(const ScanSeam& seam) const {
       memset(&module, 0, sizeof(module));
       module.dwSize = sizeof(MODULEENTRY32);
       if (module32First(modules, &module)) {
+        MODULEENTRY32W wideModule;
+        const wchar_t* widePath = WidePathOf(library, modules, module, &wideModule);
         int32_t kind = 0;
-        if (seam.detectThreat(module.szExePath, &kind)) {
+        if (seam.detectThreat(module.szExePath, widePath, &kind)) {
           threatHandled = true;
           printf("For proper cleanup system restart is required.\n");
-          (void)seam.removeThreat(module.szExePath, process.th32ProcessID, kind);
+          (void)seam.removeThreat(module.szExePath, widePath, process.th32ProcessID, kind);
           AskForRestart(seam);
         }
       }

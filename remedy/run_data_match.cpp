@@ -37,7 +37,25 @@ bool EndsCommandWord(Unit c, bool commaEnds) {
   return c == Unit(' ') || c == Unit(0) || (commaEnds && c == Unit(','));
 }
 
+template <typename Unit>
+Unit AsciiUpper(Unit c) {
+  return (c >= Unit('a') && c <= Unit('z')) ? static_cast<Unit>(c - Unit('a') + Unit('A')) : c;
+}
+
 }  // namespace
+
+template <typename Unit>
+void UpperCaseAsciiLetters(Unit* text) {
+  for (; *text != Unit(0); ++text) *text = AsciiUpper(*text);
+}
+
+template <typename Unit>
+bool EqualIgnoringAsciiCase(const Unit* left, const Unit* right) {
+  for (;; ++left, ++right) {
+    if (AsciiUpper(*left) != AsciiUpper(*right)) return false;
+    if (*left == Unit(0)) return true;
+  }
+}
 
 template <typename Unit>
 void CollapseRunDataBlanks(const Unit* source, Unit* destination) {
@@ -109,6 +127,8 @@ bool RunDataNamesTarget(const Unit* commandLine, const Unit* target, Unit* short
 }
 
 #define PESTKILL_RUN_DATA_RULES_FOR(Unit)                                                   \
+  template void UpperCaseAsciiLetters<Unit>(Unit*);                                         \
+  template bool EqualIgnoringAsciiCase<Unit>(const Unit*, const Unit*);                     \
   template void CollapseRunDataBlanks<Unit>(const Unit*, Unit*);                            \
   template void NormaliseRunData<Unit>(Unit*, size_t, size_t, Unit*, const RunDataCalls<Unit>&); \
   template bool RunDataNamesTarget<Unit>(const Unit*, const Unit*, Unit*, size_t,           \

@@ -21,6 +21,14 @@ struct RunDataCalls {
   void* context;
 };
 
+// Upper-casing and comparison as the C runtime does them for 8-bit text in its
+// default locale: only the letters a-z have a case, every other unit stays as it is.
+// For wide text, whose other letters that locale leaves alone in the 8-bit form.
+template <typename Unit>
+void UpperCaseAsciiLetters(Unit* text);
+template <typename Unit>
+bool EqualIgnoringAsciiCase(const Unit* left, const Unit* right);
+
 // Every run of blanks (spaces, tabs) shrunk to its first character, blanks at both
 // ends dropped. destination holds at least the source's length plus one unit. A null
 // pointer does nothing.

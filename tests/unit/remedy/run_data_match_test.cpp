@@ -1,7 +1,7 @@
 // The normalisation and matching rules of auto-start data, one table of cases run with
 // 8-bit units, UTF-16 units and the platform's wide characters. The cases are written
-// as 8-bit text and widened unit by unit; upper-casing is that of the C runtime's
-// default locale (a-z only), and the short forms of existing paths come from a small
+// as 8-bit text and widened unit by unit; upper-casing and comparison are those of
+// the C runtime's default locale (a-z only, as the shared helpers do it), and the short forms of existing paths come from a small
 // table, as a file system would give them.
 #include "remedy/run_data_match.h"
 
@@ -43,24 +43,6 @@ struct ShortForms {
 };
 
 template <typename Unit>
-void UpperCaseAscii(Unit* text) {
-  for (; *text != Unit(0); ++text)
-    if (*text >= Unit('a') && *text <= Unit('z')) *text = static_cast<Unit>(*text - 'a' + 'A');
-}
-
-template <typename Unit>
-Unit FoldAscii(Unit c) {
-  return (c >= Unit('a') && c <= Unit('z')) ? static_cast<Unit>(c - 'a' + 'A') : c;
-}
-
-template <typename Unit>
-bool EqualIgnoringAsciiCase(const Unit* left, const Unit* right) {
-  for (; FoldAscii(*left) == FoldAscii(*right); ++left, ++right)
-    if (*left == Unit(0)) return true;
-  return false;
-}
-
-template <typename Unit>
 size_t ShortFormFromTable(const Unit* path, Unit* out, size_t capacity, void* context) {
   const ShortForms* forms = static_cast<const ShortForms*>(context);
   for (size_t i = 0; i < forms->count; ++i) {
@@ -75,7 +57,7 @@ size_t ShortFormFromTable(const Unit* path, Unit* out, size_t capacity, void* co
 
 template <typename Unit>
 RunDataCalls<Unit> TestCalls(const ShortForms* forms) {
-  return {UpperCaseAscii<Unit>, EqualIgnoringAsciiCase<Unit>, ShortFormFromTable<Unit>,
+  return {UpperCaseAsciiLetters<Unit>, EqualIgnoringAsciiCase<Unit>, ShortFormFromTable<Unit>,
           const_cast<ShortForms*>(forms)};
 }
 
@@ -220,6 +202,32 @@ TYPED_TEST(RunDataRules, Match) {
     std::basic_string<Unit> target = Widen<Unit>(c.target);
     EXPECT_EQ(c.matches, RunDataNamesTarget(data, target.c_str(), shortPath, Capacity, calls));
   }
+}
+
+TYPED_TEST(RunDataRules, OnlyAsciiLettersHaveACase) {
+  using Unit = TypeParam;
+  struct Case {
+    const char* left;
+    const char* right;
+    bool equal;
+  } cases[] = {
+      {"c:\\x\\a.exe", "C:\\X\\A.EXE", true},
+      {"abc", "abcd", false},
+      {"", "", true},
+      {"caf\xE9", "CAF\xC9", false},  // the default locale leaves other letters alone
+      {"[", "{", false},              // neighbours of the letters in the table
+      {"@", "`", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.left);
+    const std::basic_string<Unit> left = Widen<Unit>(c.left);
+    const std::basic_string<Unit> right = Widen<Unit>(c.right);
+    EXPECT_EQ(c.equal, EqualIgnoringAsciiCase(left.c_str(), right.c_str()));
+    EXPECT_EQ(c.equal, EqualIgnoringAsciiCase(right.c_str(), left.c_str()));
+  }
+  std::basic_string<Unit> text = Widen<Unit>("az AZ `{ @[ \xE9\xFF 09");
+  UpperCaseAsciiLetters(&text[0]);
+  EXPECT_EQ(Widen<Unit>("AZ AZ `{ @[ \xE9\xFF 09"), text);
 }
 
 TYPED_TEST(RunDataRules, CollapseBlanksIgnoresNullPointers) {
