@@ -1,6 +1,9 @@
 #include "driver/image_path.h"
 
+#include <windows.h>
+
 #include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -19,4 +22,10 @@ bool HoldsSubstitutedCharacter(const char* path) {
     }
   }
   return std::strchr(path, '?') != nullptr;
+}
+
+bool CodePageSpells(const char* path, const wchar_t* widePath) {
+  wchar_t readBack[MAX_PATH];
+  if (MultiByteToWideChar(CP_ACP, 0, path, -1, readBack, MAX_PATH) == 0) return false;
+  return std::wcscmp(readBack, widePath) == 0;
 }

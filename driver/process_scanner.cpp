@@ -19,16 +19,20 @@ void AskForRestart(const ScanSeam& seam) {
   if (answer == 'y' || answer == 'Y') (void)seam.restartComputer();
 }
 
-// The module's path in wide characters, for an 8-bit path that does not name its file
-// because the code page turned some of its characters into question marks: the same
-// first module of the same snapshot, read again with the wide entry point. Null when
-// the path can be spelt, or when no wide path can be had; the 8-bit road then runs as
-// for any path.
-const wchar_t* WidePathOf(HMODULE library, HANDLE modules, const MODULEENTRY32& module,
-                          MODULEENTRY32W* wideModule) {
-  if (!HoldsSubstitutedCharacter(module.szExePath) || library == nullptr) return nullptr;
-  const Module32WideFn module32FirstW = reinterpret_cast<Module32WideFn>(
+Module32WideFn ResolveModule32FirstW(HMODULE library) {
+  if (library == nullptr) return nullptr;
+  return reinterpret_cast<Module32WideFn>(
       reinterpret_cast<void (*)()>(GetProcAddress(library, "Module32FirstW")));
+}
+
+// The module's path in wide characters, for an 8-bit path that does not name its file
+// because the code page could not spell some of its characters (the module list puts
+// a question mark or a look-alike letter in their place): the same first module of
+// the same snapshot, read again with the wide entry point. Null when the code page
+// spells the path, or when no wide path can be had; the 8-bit road then runs as for
+// any path.
+const wchar_t* WidePathOf(Module32WideFn module32FirstW, HANDLE modules, const MODULEENTRY32& module,
+                          MODULEENTRY32W* wideModule) {
   if (module32FirstW == nullptr) return nullptr;
   memset(wideModule, 0, sizeof(*wideModule));
   wideModule->dwSize = sizeof(MODULEENTRY32W);
@@ -36,6 +40,7 @@ const wchar_t* WidePathOf(HMODULE library, HANDLE modules, const MODULEENTRY32& 
   // The same module, or none: a snapshot gives its modules in one order.
   if (wideModule->hModule != module.hModule || wideModule->szExePath[0] == L'\0') return nullptr;
   wideModule->szExePath[MAX_PATH - 1] = L'\0';
+  if (CodePageSpells(module.szExePath, wideModule->szExePath)) return nullptr;
   return wideModule->szExePath;
 }
 
@@ -60,6 +65,9 @@ ScanOutcome ToolhelpApi::ScanProcesses(const ScanSeam& seam) const {
     return ScanNotStarted;
   }
 
+  // Resolved from the same library as the entry points above; without it every path
+  // takes the 8-bit road.
+  const Module32WideFn module32FirstW = ResolveModule32FirstW(library);
   bool threatHandled = false;
   do {
     // Process id 0 is not skipped: its module snapshot describes the calling process.
@@ -70,7 +78,7 @@ ScanOutcome ToolhelpApi::ScanProcesses(const ScanSeam& seam) const {
       module.dwSize = sizeof(MODULEENTRY32);
       if (module32First(modules, &module)) {
         MODULEENTRY32W wideModule;
-        const wchar_t* widePath = WidePathOf(library, modules, module, &wideModule);
+        const wchar_t* widePath = WidePathOf(module32FirstW, modules, module, &wideModule);
         int32_t kind = 0;
         if (seam.detectThreat(module.szExePath, widePath, &kind)) {
           threatHandled = true;
