@@ -459,6 +459,8 @@ TEST(DetectThreat, VariantImageThroughItsWidePath) {
     EXPECT_TRUE(DetectThreat(listed.c_str(), image.c_str(), &kind));
     EXPECT_EQ(output.Finish(), "File: " + listed + "\n" + DetectionLines);
     EXPECT_EQ(kind, SignatureMatch);
+    // The descriptor was closed again: an open one would not share the deletion.
+    EXPECT_TRUE(DeleteFileW(image.c_str()));
   }
 }
 
