@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "remedy/collapse_blanks.h"
+#include "remedy/run_data_match.h"
 
 namespace {
 
@@ -46,54 +46,19 @@ const char* LookUpKeyName(uint16_t key) {
   }
 }
 
-// Turns the raw bytes of one value into a comparable command line, in place.
-// dataSize is the size the enumeration returned, at most RegistryBufferSize.
-void NormaliseCommandLine(char* data, DWORD dataSize, char* collapseBuffer) {
-  // Whatever the value's type, its bytes are taken as text. A string stored with its
-  // terminator ends there; data stored without one loses its last byte. Nothing of an
-  // earlier, longer value can show behind the end.
-  if (dataSize > RegistryBufferSize) dataSize = RegistryBufferSize;
-  data[RegistryBufferSize - 1] = '\0';
-  data[dataSize == 0 ? 0 : dataSize - 1] = '\0';
+// The system's own calls on the ANSI road: the C runtime's upper-casing and comparison
+// in its default locale, and the file system's short form.
+void UpperCaseAnsi(char* text) { (void)_strupr(text); }
 
-  (void)_strupr(data);
-
-  // Quotes only group a path with spaces; the loader does not see them.
-  for (char* p = data; *p != '\0'; ++p)
-    if (*p == '"') *p = ' ';
-
-  // A directory named with its trailing separator is the same directory. Only the very
-  // last byte counts: a quoted "C:\DIR\" now ends in a space and keeps its backslash.
-  size_t length = std::strlen(data);
-  if (length > 0 && data[length - 1] == '\\') data[length - 1] = '\0';
-
-  CollapseBlanks(data, collapseBuffer);
-  std::strcpy(data, collapseBuffer);
+bool EqualIgnoringCaseAnsi(const char* left, const char* right) {
+  return _stricmp(left, right) == 0;
 }
 
-bool EndsCommandWord(char c, bool commaEnds) {
-  return c == ' ' || c == '\0' || (commaEnds && c == ',');
+size_t ShortFormAnsi(const char* path, char* out, size_t capacity, void*) {
+  return GetShortPathNameA(path, out, static_cast<DWORD>(capacity));
 }
 
-// True when the command line D starts the file T (upper-cased).
-bool CommandLineNamesTarget(const char* commandLine, const char* target, char* shortPath) {
-  if (std::strlen(commandLine) <= std::strlen(target)) return _stricmp(commandLine, target) == 0;
-
-  // A command line that is itself an existing path may name the target by its short
-  // form; then only that form is searched, as the system spells it. A result of the
-  // buffer's size or more is the size the short form would need, not a length.
-  DWORD shortLength = GetShortPathNameA(commandLine, shortPath, RegistryBufferSize);
-  if (shortLength != 0 && shortLength < RegistryBufferSize) {
-    const char* at = std::strstr(shortPath, target);
-    return at != nullptr && EndsCommandWord(at[std::strlen(target)], false);
-  }
-
-  // Otherwise the target may stand anywhere, also behind a host program such as
-  // RUNDLL32.EXE, which takes its DLL followed by a comma and the entry point. Only
-  // the first occurrence is looked at.
-  const char* at = std::strstr(commandLine, target);
-  return at != nullptr && EndsCommandWord(at[std::strlen(target)], true);
-}
+const RunDataCalls<char> AnsiCalls = {UpperCaseAnsi, EqualIgnoringCaseAnsi, ShortFormAnsi, nullptr};
 
 }  // namespace
 
@@ -113,7 +78,7 @@ int32_t ScanRunKey(const char* targetPath, uint16_t key, uint8_t hive, int32_t s
   size_t targetLength = std::strlen(targetPath);
   if (targetLength >= sizeof(target)) return 0;
   std::memcpy(target, targetPath, targetLength + 1);
-  (void)_strupr(target);
+  AnsiCalls.upperCase(target);
 
   HiveRoot hiveRoot;
   const char* keyName = LookUpKeyName(key);
@@ -143,9 +108,10 @@ int32_t ScanRunKey(const char* targetPath, uint16_t key, uint8_t hive, int32_t s
     }
     if (status != ERROR_SUCCESS) break;  // ERROR_NO_MORE_ITEMS, or the key went away
 
-    NormaliseCommandLine(valueData, dataSize, collapsed);
+    NormaliseRunData(valueData, RegistryBufferSize, dataSize, collapsed, AnsiCalls);
 
-    if (skipMatching == 0 && CommandLineNamesTarget(valueData, target, shortPath)) {
+    if (skipMatching == 0 &&
+        RunDataNamesTarget(valueData, target, shortPath, RegistryBufferSize, AnsiCalls)) {
       *found = 1;
       if (deleteFlag == 1 && RegDeleteValueA(runKey, valueName) == ERROR_SUCCESS) {
         // The values behind the deleted one have moved up by one index.
