@@ -10,6 +10,7 @@
 #include "tools/pestkill-scan/file_walk.h"
 #include "tools/pestkill-scan/scan_options.h"
 #include "tools/pestkill-scan/scan_report.h"
+#include "tools/pestkill-scan/windows_root/windows_root_scan.h"
 
 namespace {
 
@@ -86,6 +87,9 @@ int main(int argc, char** argv) {
     case ParseResult::UsageError: return ExitError;
     case ParseResult::Run: break;
   }
+  // --- a mounted Windows volume with its registry (windows_root/)
+  if (run.options.windowsRoot.root != nullptr) return RunWindowsRootScan(run.options, argc - firstPath);
+  // ---
   run.report.form = run.options.json ? OutputForm::Json : OutputForm::Text;
   run.report.listClean = run.options.listClean;
   run.report.showVariant = run.options.showVariant;

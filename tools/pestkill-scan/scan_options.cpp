@@ -106,16 +106,27 @@ ParseResult RejectUsage(const char* what, const char* argument) {
 
 }  // namespace
 
-void PrintUsage(FILE* stream) { std::fputs(Usage, stream); }
+void PrintUsage(FILE* stream) {
+  std::fputs(Usage, stream);
+  PrintWindowsRootUsage(stream);  // mounted Windows volume (windows_root/)
+}
 
 ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options, int* firstPath) {
   // Options may come before or after the paths, up to "--"; the options are moved
   // in front of the paths (keeping both in their order) so the paths end up in one
   // run at the end of argv.
+  // --- mounted Windows volume options (windows_root/): they and their values go first.
+  int volumeArguments = 0;
+  if (!TakeWindowsRootOptions(argc, argv, &options->windowsRoot, &volumeArguments)) {
+    PrintUsage(stderr);
+    return ParseResult::UsageError;
+  }
+  char** start = argv + 1 + volumeArguments;
+  // ---
   char** end = argv + argc;
-  char** doubleDash = std::find_if(argv + 1, end, [](const char* a) { return std::strcmp(a, "--") == 0; });
-  char** paths = std::stable_partition(argv + 1, doubleDash, IsOption);
-  for (char** at = argv + 1; at != paths; ++at) {
+  char** doubleDash = std::find_if(start, end, [](const char* a) { return std::strcmp(a, "--") == 0; });
+  char** paths = std::stable_partition(start, doubleDash, IsOption);
+  for (char** at = start; at != paths; ++at) {
     const char* argument = *at;
     if (std::strcmp(argument, "--help") == 0) {
       PrintUsage(stdout);
@@ -132,7 +143,7 @@ ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options, int*
     std::rotate(paths, doubleDash, doubleDash + 1);  // "--" now stands just before the paths
     ++paths;
   }
-  if (paths == end) {
+  if (paths == end && options->windowsRoot.root == nullptr) {
     std::fprintf(stderr, "pestkill-scan: no PATH given\n");
     PrintUsage(stderr);
     return ParseResult::UsageError;

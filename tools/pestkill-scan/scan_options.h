@@ -3,12 +3,15 @@
 
 #include <cstdio>
 
+#include "tools/pestkill-scan/windows_root/windows_root_options.h"
+
 struct ScanOptions {
   bool recursive = false;    // -r, --recursive: descend into directories
   bool listClean = false;    // -a, --all: print a line for clean files too
   bool showVariant = false;  // --variant: name the variant that matched
   bool explain = false;      // --explain: why each file matched or did not
   bool json = false;         // --json: one JSON object per file on standard output
+  WindowsRootOptions windowsRoot;  // --windows-root, --clean, --quarantine
 };
 
 enum class ParseResult { Run, Help, UsageError };

@@ -1,0 +1,13 @@
+// Builds without the hive library (the Windows builds, and Linux hosts without
+// libhivex) cannot read an offline registry, so they do not pretend to scan a volume.
+#include <cstdio>
+
+#include "tools/pestkill-scan/scan_options.h"
+#include "tools/pestkill-scan/windows_root/windows_root_scan.h"
+
+int RunWindowsRootScan(const ScanOptions& /*options*/, int /*extraPaths*/) {
+  std::fprintf(stderr,
+               "pestkill-scan: --windows-root is not available in this build: it needs the "
+               "registry hive library (libhivex), which only the Linux build links\n");
+  return ExitError;
+}
