@@ -29,8 +29,10 @@ TIMEOUT = 120
 
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
 MACHINE_RUN = r"Microsoft\Windows\CurrentVersion\Run"
+WOW_RUN = "Wow6432Node\\" + MACHINE_RUN  # HKLM as 32-bit programs see it on 64-bit Windows
 USER_RUN = r"Software\Microsoft\Windows\CurrentVersion\Run"
 IFEO = r"Microsoft\Windows NT\CurrentVersion\Image File Execution Options"
+WOW_IFEO = "Wow6432Node\\" + IFEO
 SAMPLE_ENTRY = "Your Image File Name Here without a path"
 
 
@@ -147,6 +149,7 @@ class Volume:
     USER_IMPOSTOR = r"C:\Users\alice\AppData\Roaming\winlogon.tmp.exe"
     SUBDIR_IMPOSTOR = r"C:\Windows\System32\drivers\winlogon.exe"
     VARIANT_AS_LOGON = r"C:\Tools\winlogon.exe"
+    WOW_IMPOSTOR = r"C:\Program Files (x86)\Common\WINLOGON"  # no extension at all
 
     def __init__(self, root):
         self.root = root
@@ -155,6 +158,7 @@ class Volume:
         self.write("Users/alice/AppData/Roaming/winlogon.tmp.exe", b"MZ impostor started from HKCU")
         self.write("Windows/System32/drivers/winlogon.exe", b"MZ in a subdirectory of the system directory")
         self.write("Temp/winlogon32.exe", b"MZ not the logon program's name")
+        self.write("Program Files (x86)/Common/WINLOGON", b"MZ started from the 32-bit view of HKLM")
         self.write("Tools/winlogon.exe", variant_image("B"))
         # An existing directory whose name is the impostor's path and a comma: a Run
         # value naming it is a path, so only its short form is searched, where a comma
@@ -182,6 +186,8 @@ class Volume:
                 ("Tool", REG_SZ, sz(r'"C:\Program Files\Tool\tool.exe" /start')),
                 ("Count", REG_DWORD, struct.pack("<I", 5)),
             ],
+            WOW_RUN: [("Wow", REG_SZ, sz(self.WOW_IMPOSTOR + " /min"))],
+            WOW_IFEO + r"\sethc.exe": [("Debugger", REG_SZ, sz(r"C:\Windows\System32\cmd.exe"))],
             IFEO + r"\taskmgr.exe": [("Debugger", REG_SZ, sz(self.IMPOSTOR)),
                                      ("GlobalFlag", REG_DWORD, struct.pack("<I", 2))],
             IFEO + r"\regedit.exe": [("debugger", REG_DWORD, struct.pack("<I", 1))],
@@ -217,7 +223,8 @@ class Volume:
     def expected_deletions(self):
         return {
             self.software: {(MACHINE_RUN, "Updater"), (MACHINE_RUN, "Rundll"), (MACHINE_RUN, "Drivers"),
-                            (IFEO + r"\taskmgr.exe", "Debugger"), (IFEO + r"\regedit.exe", "debugger")},
+                            (IFEO + r"\taskmgr.exe", "Debugger"), (IFEO + r"\regedit.exe", "debugger"),
+                            (WOW_RUN, "Wow"), (WOW_IFEO + r"\sethc.exe", "Debugger")},
             self.default: {(USER_RUN, "DefaultStart")},
             self.alice: {(USER_RUN, "Helper")},
             self.bob: set(),
@@ -225,7 +232,8 @@ class Volume:
         }
 
     def impostors(self):
-        return {self.windows_to_host(p) for p in (self.IMPOSTOR, self.USER_IMPOSTOR, self.SUBDIR_IMPOSTOR)}
+        return {self.windows_to_host(p)
+                for p in (self.IMPOSTOR, self.USER_IMPOSTOR, self.SUBDIR_IMPOSTOR, self.WOW_IMPOSTOR)}
 
 
 def minus(dump, deletions):
@@ -266,15 +274,20 @@ class ReportOnly(VolumeCase):
 
         # Every change is listed once, by the detection that needs it.
         changes = [c for d in found.values() for c in d["changes"]]
-        listed = {(c["hive"], c["value"]) for c in changes if "hive" in c}
-        self.assertEqual(len(listed), len([c for c in changes if "hive" in c]))
-        expected = {(hive, name) for hive, pairs in v.expected_deletions().items() for _, name in pairs}
-        self.assertEqual(listed, expected)
+        roots = ("HKLM\\SOFTWARE\\", "HKU\\.DEFAULT\\", "HKCU\\")
+        listed = [(c["hive"], next(c["key"][len(r):] for r in roots if c["key"].startswith(r)), c["value"])
+                  for c in changes if "hive" in c]
+        self.assertEqual(len(set(listed)), len(listed))
+        expected = {(hive, key, name) for hive, pairs in v.expected_deletions().items() for key, name in pairs}
+        self.assertEqual(set(listed), expected)
         for path in impostors:
             self.assertIn({"change": "quarantine file", "path": path}, found[path]["changes"])
         # The HKCU value belongs to the impostor it starts.
         user = v.windows_to_host(v.USER_IMPOSTOR)
         self.assertIn((v.alice, "Helper"), {(c.get("hive"), c.get("value")) for c in found[user]["changes"]})
+        wow = v.windows_to_host(v.WOW_IMPOSTOR)
+        self.assertIn((v.software, "HKLM\\SOFTWARE\\" + WOW_RUN, "Wow"),
+                      {(c.get("hive"), c.get("key"), c.get("value")) for c in found[wow]["changes"]})
 
         hives = {d["hive"]: d for d in lines if "hive" in d}
         self.assertEqual(set(hives), {v.software, v.default, v.alice, v.bob, v.carol})

@@ -6,15 +6,20 @@
 #include "tools/pestkill-scan/windows_root/utf16_text.h"
 #include "tools/pestkill-scan/windows_root/volume_path.h"
 
-const char ImageOptionsPath[] = "Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options";
 const char SampleImageEntry[] = "Your Image File Name Here without a path";
 
 namespace {
 
 // SOFTWARE is mounted as HKLM\SOFTWARE, so its paths lack the "Software\" that the
-// user hives and DEFAULT carry below their roots.
-const char MachineRunKey[] = "Microsoft\\Windows\\CurrentVersion\\Run";
-const char UserRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+// user hives and DEFAULT carry below their roots. On 64-bit Windows a 32-bit
+// program (the trojan, and the live tool alike) sees HKLM\SOFTWARE through
+// Wow6432Node, so both views are read and cleaned.
+const char* const MachineRunKeys[] = {"Microsoft\\Windows\\CurrentVersion\\Run",
+                                      "Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run"};
+const char* const UserRunKeys[] = {"Software\\Microsoft\\Windows\\CurrentVersion\\Run"};
+const char* const ImageOptionsKeys[] = {
+    "Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options",
+    "Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options"};
 const char CurrentVersionPath[] = "Microsoft\\Windows NT\\CurrentVersion";
 const char16_t DefaultSystemRoot[] = u"C:\\Windows";
 
@@ -61,11 +66,11 @@ void FindProfileHives(const std::string& root, std::vector<VolumeHive>* hives) {
   }
 }
 
-void ReadRunValues(const HiveFile& file, const RunDataCalls<char16_t>& calls, VolumeHive* hive) {
+void ReadRunValues(const HiveFile& file, const RunDataCalls<char16_t>& calls, const char* key, VolumeHive* hive) {
   std::string error;
-  hive_node_h run = file.FindKey(hive->RunKeyPath(), &error);
+  hive_node_h run = file.FindKey(key, &error);
   if (run == 0) {
-    hive->error = error;  // empty: there is no Run key, nothing to read
+    if (!error.empty()) hive->error = error;  // otherwise there is no such key, nothing to read
     return;
   }
   std::vector<HiveValue> values;
@@ -76,13 +81,13 @@ void ReadRunValues(const HiveFile& file, const RunDataCalls<char16_t>& calls, Vo
   for (const HiveValue& value : values) {
     std::u16string units;
     if (!RunDataUnits(value, &units)) continue;
-    hive->runValues.push_back({value.name, NormalisedRunData(units, calls)});
+    hive->runValues.push_back({key, value.name, NormalisedRunData(units, calls)});
   }
 }
 
-void ReadDebuggers(const HiveFile& file, VolumeHive* hive) {
+void ReadDebuggers(const HiveFile& file, const char* key, VolumeHive* hive) {
   std::string error;
-  hive_node_h options = file.FindKey(ImageOptionsPath, &error);
+  hive_node_h options = file.FindKey(key, &error);
   if (options == 0) {
     if (!error.empty()) hive->error = error;
     return;
@@ -101,7 +106,8 @@ void ReadDebuggers(const HiveFile& file, VolumeHive* hive) {
     }
     // Whatever its type and data, the value is deleted.
     for (const HiveValue& value : values)
-      if (strcasecmp(value.name.c_str(), "Debugger") == 0) hive->debuggers.push_back({entry.first, value.name});
+      if (strcasecmp(value.name.c_str(), "Debugger") == 0)
+        hive->debuggers.push_back({std::string(key) + "\\" + entry.first, value.name});
   }
 }
 
@@ -126,14 +132,19 @@ void ReadSystemDirectory(const HiveFile& file, VolumeRegistry* registry) {
 
 }  // namespace
 
-const char* VolumeHive::RunKeyPath() const { return role == HiveRole::Machine ? MachineRunKey : UserRunKey; }
-
 void ReadHive(const RunDataCalls<char16_t>& calls, VolumeHive* hive) {
   hive->baseBlock = ReadBaseBlockState(hive->path);
   HiveFile file;
   if (!file.Open(hive->path, 0, &hive->error)) return;
-  ReadRunValues(file, calls, hive);
-  if (hive->error.empty() && hive->role == HiveRole::Machine) ReadDebuggers(file, hive);
+  if (hive->role == HiveRole::Machine) {
+    for (const char* key : MachineRunKeys)
+      if (hive->error.empty()) ReadRunValues(file, calls, key, hive);
+    for (const char* key : ImageOptionsKeys)
+      if (hive->error.empty()) ReadDebuggers(file, key, hive);
+  } else {
+    for (const char* key : UserRunKeys)
+      if (hive->error.empty()) ReadRunValues(file, calls, key, hive);
+  }
   hive->readable = hive->error.empty();
 }
 

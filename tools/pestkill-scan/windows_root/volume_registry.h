@@ -17,13 +17,14 @@ enum class HiveRole {
 };
 
 struct RunValue {
-  std::string name;           // as libhivex gives it (UTF-8)
+  std::string key;             // the Run key below the hive's root
+  std::string name;            // as libhivex gives it (UTF-8)
   std::u16string commandLine;  // normalised
 };
 
 struct DebuggerValue {
-  std::string entry;  // the subkey of Image File Execution Options, a program's name
-  std::string name;   // the value's name as stored ("Debugger" in any case)
+  std::string key;   // the program's entry below the hive's root
+  std::string name;  // the value's name as stored ("Debugger" in any case)
 };
 
 struct VolumeHive {
@@ -36,9 +37,6 @@ struct VolumeHive {
   BaseBlockState baseBlock;
   std::vector<RunValue> runValues;
   std::vector<DebuggerValue> debuggers;  // Machine only
-
-  // The Run key below this hive's root, and the Image File Execution Options key.
-  const char* RunKeyPath() const;
 };
 
 struct VolumeRegistry {
@@ -47,7 +45,6 @@ struct VolumeRegistry {
   bool systemRootFromHive = false;      // false: SOFTWARE did not tell, C:\Windows assumed
 };
 
-extern const char ImageOptionsPath[];  // below HKLM\SOFTWARE
 extern const char SampleImageEntry[];  // the documentation entry that is always left alone
 
 // Finds and reads every hive of the volume at root. A hive that is missing or cannot

@@ -62,7 +62,7 @@ std::vector<PlannedChange> PlanImpostorClean(VolumeScan* scan, const std::string
     PlannedChange change;
     change.kind = ChangeKind::DeleteRunValue;
     change.hive = match.hive;
-    change.key = scan->registry.hives[match.hive].RunKeyPath();
+    change.key = scan->registry.hives[match.hive].runValues[match.value].key;
     change.value = scan->registry.hives[match.hive].runValues[match.value].name;
     change.rule = ImpostorRule;
     if (Plan(scan, change)) mine.push_back(change);
@@ -72,7 +72,7 @@ std::vector<PlannedChange> PlanImpostorClean(VolumeScan* scan, const std::string
       PlannedChange change;
       change.kind = ChangeKind::DeleteDebugger;
       change.hive = hive;
-      change.key = std::string(ImageOptionsPath) + "\\" + debugger.entry;
+      change.key = debugger.key;
       change.value = debugger.name;
       change.rule = ImpostorRule;
       if (Plan(scan, change)) mine.push_back(change);
