@@ -275,8 +275,18 @@ bool RewriteHive(const VolumeHive& hive, const KeyDeletions& deletions, const st
     *detail = error + "; the hive is left as it was";
     return false;
   }
-  const std::string fresh = hive.path + ".pestkill-new";
-  (void)unlink(fresh.c_str());
+  // A name that nothing on the volume uses yet: a file already there is never
+  // overwritten or removed.
+  std::string fresh;
+  for (unsigned number = 0; number < 1000 && fresh.empty(); ++number) {
+    const std::string name = hive.path + ".pestkill-new" + (number == 0 ? "" : std::to_string(number));
+    struct stat taken;
+    if (lstat(name.c_str(), &taken) != 0 && errno == ENOENT) fresh = name;
+  }
+  if (fresh.empty()) {
+    *detail = "no free name for the new hive beside it; the hive is left as it was";
+    return false;
+  }
   errno = 0;
   if (hivex_commit(writable.handle(), fresh.c_str(), 0) != 0 || !SyncFile(fresh, st.st_mode & 07777) ||
       !VerifyCommitted(fresh, deletions, expectedCounts, &error)) {
