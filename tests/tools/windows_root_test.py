@@ -355,6 +355,21 @@ class ReportOnly(VolumeCase):
         self.assertNotIn(v.host("WINDOWS/System32/winlogon.exe"), found)
 
 
+    def test_profiles_of_the_older_layout_are_read_too(self):
+        v = self.volume
+        os.remove(v.host("Documents and Settings"))
+        impostor = r"C:\Documents and Settings\dave\Local Settings\Temp\Winlogon.EXE"
+        v.write(impostor[3:], b"MZ")
+        dave = v.host("Documents and Settings/dave/NTUSER.DAT")
+        build_hive(dave, {USER_RUN: [("Start", REG_SZ, sz('"%s"  /quiet' % impostor.lower()))]})
+        rc, out, err = run_scanner("--json", "--windows-root", v.root)
+        lines = json_lines(out)
+        self.assertIn(dave, {d["hive"] for d in lines if "hive" in d})
+        found = {d["path"]: d for d in lines if d.get("verdict") == "infected"}
+        self.assertIn(v.windows_to_host(impostor), found, err)
+        self.assertIn((dave, "Start"), {(c.get("hive"), c.get("value")) for c in found[v.windows_to_host(impostor)]["changes"]})
+
+
 class Clean(VolumeCase):
     def test_clean_does_the_clean_up_and_a_second_run_finds_nothing(self):
         v = self.volume
