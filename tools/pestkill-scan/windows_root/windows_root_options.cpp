@@ -17,7 +17,16 @@ const char Usage[] =
     "      --clean      with --windows-root and --quarantine: carry out that clean-up\n"
     "      --quarantine QDIR  where --clean moves each detected file and copies each\n"
     "                   hive before changing it, with a line per item in\n"
-    "                   QDIR/manifest.jsonl; QDIR must not lie on the volume\n";
+    "                   QDIR/manifest.jsonl; QDIR must not lie on the volume\n"
+    "A hive whose base block sequence numbers differ was not closed cleanly: a\n"
+    "WARNING line names it (its transaction logs are not read) and --clean does not\n"
+    "write it. A hive that is missing or cannot be read gives an ERROR line and the\n"
+    "scan goes on. With --json each hive gives {\"hive\":PATH,\"key\":ROOT,\"state\":\n"
+    "\"read\"|\"missing\"|\"unreadable\",[\"error\":TEXT,]\"dirty\":BOOL,[\"sequence\":[N,N]]},\n"
+    "each detection adds \"rule\":\"signature\"|\"winlogon impostor\" and \"changes\":[...],\n"
+    "and each step of --clean gives {\"cleaned\":CHANGE,\"result\":\"done\"|\"failed\",\n"
+    "\"detail\":TEXT}. --explain is not available with --windows-root, which needs\n"
+    "the Linux build with libhivex.\n";
 
 // The value of "--name VALUE" or "--name=VALUE" at argv[*at]; *at moves past it.
 // Null when argv[*at] is not this option; *missing when it is, without a value.
