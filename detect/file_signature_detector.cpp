@@ -1,5 +1,6 @@
 #include "detect/file_signature_detector.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "detect/check_trace.h"
@@ -17,6 +18,17 @@ CheckTrace* VariantTrace(ScanTrace* trace, Variant variant) {
   return &trace->variants[index];
 }
 
+// The file size the signatures compare: the length taken at full width and held at
+// the largest 32-bit signed value. A file of 2 GiB or more then still fails every
+// size row that names a range, while its offsets (all below 2 GiB) stay testable;
+// cut to 32 bits it would be -1 or wrap to a small length, and every offset test
+// would fail or a size row would pass by accident.
+int32_t JudgedFileSize(int fd) {
+  const int64_t length = _filelengthi64(fd);
+  if (length < 0) return -1;
+  return length > INT32_MAX ? INT32_MAX : static_cast<int32_t>(length);
+}
+
 Variant Stop(ScanStop* where, ScanStop stop) {
   if (where != nullptr) *where = stop;
   return Variant::None;
@@ -27,7 +39,7 @@ Variant Stop(ScanStop* where, ScanStop stop) {
 // stop, when given, learns where the judgement ended; trace, when given, also
 // learns what each check found (its stop is the same place as stop).
 Variant JudgeOpenFile(int fd, ScanStop* stop, ScanTrace* trace) {
-  const int32_t fileSize = static_cast<int32_t>(_filelength(fd));
+  const int32_t fileSize = JudgedFileSize(fd);
 
   const uint32_t entry = GetEntryPointFileOffset(fd);
   if (entry == NoFileOffset) return Stop(stop, ScanStop::NoEntryOffset);

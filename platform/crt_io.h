@@ -19,6 +19,7 @@ int _read(int fd, void* buffer, unsigned int count);
 long _lseek(int fd, long offset, int origin);
 long _tell(int fd);
 long _filelength(int fd);
+long long _filelengthi64(int fd);
 int _close(int fd);
 int _stricmp(const char* a, const char* b);
 char* _strupr(char* text);

@@ -22,8 +22,10 @@ import sys
 
 import pefile
 
+# The fetched corpus lies in the shared folder beside the checkout.
+CHECKOUT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 CORPUS_DIRS = [
-    "/work/shared/corpus-fetched/files",
+    os.path.join(os.path.dirname(CHECKOUT), "shared", "corpus-fetched", "files"),
 ]
 PACKAGE_GLOBS = [
     "/usr/i686-w64-mingw32/lib/*.dll",
@@ -375,6 +377,9 @@ def explain_version(pe, model, ours, theirs):
 def gather(extra_dirs):
     paths = []
     for d in CORPUS_DIRS:
+        # Without the corpus the comparison would quietly shrink to the packages' files.
+        if not os.path.isdir(d):
+            sys.exit("pefile_compare: the fetched corpus is missing: %s" % d)
         for root, _, files in os.walk(d):
             paths += [os.path.join(root, f) for f in files]
     for pattern in PACKAGE_GLOBS:

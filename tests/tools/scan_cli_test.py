@@ -42,10 +42,21 @@ def joined(*parts):
     return ("\\" if under_wine() else "/").join(parts)
 
 
+def scanner_command(*arguments):
+    """The command line that runs the scanner: the one place that knows how."""
+    return ([ARGS.emulator] if ARGS.emulator else []) + [ARGS.scanner] + list(arguments)
+
+
 def run_scanner(*arguments, cwd=None):
-    command = ([ARGS.emulator] if ARGS.emulator else []) + [ARGS.scanner] + list(arguments)
-    done = subprocess.run(command, capture_output=True, timeout=TIMEOUT, cwd=cwd)
+    done = subprocess.run(scanner_command(*arguments), capture_output=True, timeout=TIMEOUT, cwd=cwd)
     return done.returncode, done.stdout.decode("latin-1"), done.stderr.decode("latin-1")
+
+
+def shown(path):
+    """A name as the text output writes it: backslash and control bytes escaped."""
+    special = {"\\": "\\\\", "\t": "\\t", "\n": "\\n", "\r": "\\r"}
+    return "".join(special.get(c, "\\x%02x" % ord(c) if ord(c) < 0x20 or ord(c) == 0x7F else c)
+                   for c in path)
 
 
 def lines(text):
@@ -128,9 +139,21 @@ def put_u(data, at, width, value):
     data[at:at + width] = value.to_bytes(width, "little")
 
 
-def json_lines(out):
+def json_all(out):
     """Every line of standard output as a JSON object (each line must be one)."""
     return [json.loads(line) for line in out.splitlines() if line.strip()]
+
+
+def json_lines(out):
+    """The objects of the files: every line but the summary, which must be last."""
+    records = json_all(out)
+    assert records and list(records[-1]) == ["summary"], "the last line is not the summary: %r" % out[-300:]
+    assert all("summary" not in record for record in records[:-1])
+    return records[:-1]
+
+
+def json_summary(out):
+    return json_all(out)[-1]["summary"]
 
 
 class Images:
@@ -190,14 +213,22 @@ class CommandLine(ScanTestCase):
         code, out, err = run_scanner("--help")
         self.assertEqual(code, 0)
         self.assertIn("Usage: pestkill-scan", out)
-        for status in ("0  nothing found", "1  something found", "2  errors occurred"):
+        for status in ("0    nothing found", "1    something found", "2    errors occurred",
+                       "130  interrupted", "standard output could not be written"):
             self.assertIn(status, out)
+        for documented in ("\\xHH", "path_bytes", "--exclude GLOB", "--file-list FILE", "-0, --null",
+                           "-x, --one-file-system", "--version", "not checked", "summary"):
+            self.assertIn(documented, out)
         self.assertEqual(err, "")
 
     def test_usage_errors_exit_2_with_usage_on_stderr(self):
         cases = [
             ("unknown long option", ["--recursve", native(self.work)]),
-            ("unknown short option", ["-x", native(self.work)]),
+            ("unknown short option", ["-q", native(self.work)]),
+            ("--exclude without its GLOB", ["-r", native(self.work), "--exclude"]),
+            ("--file-list without its FILE", ["--file-list"]),
+            ("two file lists", ["--file-list", "a", "--file-list", "b"]),
+            ("-0 with text explanations", ["-0", "--explain", native(self.work)]),
             ("unknown letter in a group", ["-rq", native(self.work)]),
             ("no path", ["-r"]),
             ("nothing at all", []),
@@ -212,7 +243,7 @@ class CommandLine(ScanTestCase):
 
     def test_options_before_or_after_paths_and_double_dash(self):
         self.put_variant("-a", "C")
-        self.put("clean.bin", b"x" * 2048)
+        self.put("clean.bin", self.clean_image())
         cases = [
             ("after --, -a is a file", ["--", "-a"], ["-a: %s FOUND" % DETECTION]),
             ("options after the path", ["clean.bin", "--all", "--variant"], ["clean.bin: OK"]),
@@ -233,39 +264,52 @@ class SingleFiles(ScanTestCase):
                 path = native(self.put_variant("image_%s.exe" % variant, variant))
                 code, out, err = run_scanner(path)
                 self.assertEqual(code, 1)
-                self.assertEqual(lines(out), ["%s: %s FOUND" % (path, DETECTION)])
+                self.assertEqual(lines(out), ["%s: %s FOUND" % (shown(path), DETECTION)])
                 self.assertEqual(summary_count(err, "Infected files"), 1)
                 code, out, _ = run_scanner("--variant", path)
                 self.assertEqual(code, 1)
-                self.assertEqual(lines(out), ["%s: %s FOUND (variant %s)" % (path, DETECTION, variant)])
+                self.assertEqual(lines(out), ["%s: %s FOUND (variant %s)" % (shown(path), DETECTION, variant)])
 
     def test_clean_files_are_silent_unless_all(self):
+        path = native(self.put("clean.bin", self.clean_image()))
+        code, out, err = run_scanner(path)
+        self.assertEqual((code, out), (0, ""))
+        self.assertEqual(summary_count(err, "Scanned files"), 1)
+        self.assertEqual(summary_count(err, "Not checked"), 0)
+        code, out, _ = run_scanner("-a", path)
+        self.assertEqual((code, lines(out)), (0, ["%s: OK" % shown(path)]))
+
+    def test_files_the_signatures_cannot_be_tested_on_are_never_called_ok(self):
+        short = "shorter than the 1024 bytes of entry code the checks need; not read"
         cases = [
-            ("near miss of every variant", self.clean_image()),
-            ("empty file", b""),
-            ("shorter than the entry code", b"MZ" + b"\0" * 1000),
-            ("text", b"hello\n" * 400),
+            ("empty file", b"", "the file is 0 bytes, " + short),
+            ("shorter than the entry code", b"MZ" + b"\0" * 1000, "the file is 1002 bytes, " + short),
+            ("text", b"hello\n" * 400, "the last section header cannot be read"),
         ]
-        for name, data in cases:
+        for name, data, reason in cases:
             with self.subTest(name):
-                path = native(self.put("clean.bin", data))
+                path = native(self.put("unread.bin", data))
                 code, out, err = run_scanner(path)
                 self.assertEqual((code, out), (0, ""))
-                self.assertEqual(summary_count(err, "Scanned files"), 1)
+                self.assertEqual([summary_count(err, label) for label in ("Scanned files", "Not checked")], [1, 1])
                 code, out, _ = run_scanner("-a", path)
-                self.assertEqual((code, lines(out)), (0, ["%s: OK" % path]))
+                self.assertEqual((code, lines(out)), (0, ["%s: not checked (%s)" % (shown(path), reason)]))
+                code, out, _ = run_scanner("--json", path)
+                [record] = json_lines(out)
+                self.assertEqual((record["verdict"], record["reason"]), ("not checked", reason))
+                self.assertEqual(json_summary(out)["not_checked"], 1)
 
     def test_errors_do_not_stop_the_scan_and_set_the_exit_status(self):
         infected = native(self.put_variant("infected.exe", "D"))
-        clean = native(self.put("clean.bin", b"x" * 4096))
+        clean = native(self.put("clean.bin", self.clean_image()))
         missing = native(os.path.join(self.work, "missing.exe"))
         cases = [
             ("error only", [missing], 2, [], 1),
-            ("error then clean", [missing, clean], 2, ["%s: OK" % clean], 1),
+            ("error then clean", [missing, clean], 2, ["%s: OK" % shown(clean)], 1),
             ("error then infected", [missing, infected], 1,
-             ["%s: %s FOUND" % (infected, DETECTION)], 1),
+             ["%s: %s FOUND" % (shown(infected), DETECTION)], 1),
             ("infected then error", [infected, missing], 1,
-             ["%s: %s FOUND" % (infected, DETECTION)], 1),
+             ["%s: %s FOUND" % (shown(infected), DETECTION)], 1),
             ("directory without -r", [native(self.work)], 2, [], 1),
         ]
         for name, paths, status, expected_out, errors in cases:
@@ -276,7 +320,7 @@ class SingleFiles(ScanTestCase):
                 self.assertEqual(len(error_lines(err)), errors, err)
                 self.assertEqual(summary_count(err, "Errors"), errors)
         _, _, err = run_scanner(missing)
-        self.assertTrue(error_lines(err)[0].startswith("%s: ERROR " % missing), err)
+        self.assertTrue(error_lines(err)[0].startswith("%s: ERROR " % shown(missing)), err)
 
     def test_summary_counts(self):
         paths = [native(self.put_variant("a.exe", "A")), native(self.put_variant("b.exe", "B")),
@@ -284,7 +328,7 @@ class SingleFiles(ScanTestCase):
         code, _, err = run_scanner(*paths)
         self.assertEqual(code, 1)
         self.assertEqual([summary_count(err, label) for label in
-                          ("Scanned files", "Infected files", "Errors")], [3, 2, 1])
+                          ("Scanned files", "Infected files", "Not checked", "Errors", "Skipped")], [3, 2, 1, 1, 0])
         self.assertRegex(err, r"Time: \d+\.\d+ sec")
         self.assertNotIn("\r", err.replace("\r\n", "\n"), "progress shown although stderr is no terminal")
 
@@ -300,7 +344,7 @@ class Trees(ScanTestCase):
 
     def expected_found(self, top, variant_suffix=False):
         found = [(("a.exe",), "A"), (("deep", "er", "c.exe"), "C"), (("sub", "d.exe"), "D")]
-        return sorted("%s: %s FOUND%s" % (joined(native(top), *parts), DETECTION,
+        return sorted("%s: %s FOUND%s" % (shown(joined(native(top), *parts)), DETECTION,
                                           " (variant %s)" % v if variant_suffix else "")
                       for parts, v in found)
 
@@ -310,13 +354,15 @@ class Trees(ScanTestCase):
         self.assertEqual(code, 1)
         self.assertEqual(lines(out), self.expected_found(top, True))
         self.assertEqual([summary_count(err, label) for label in
-                          ("Scanned files", "Infected files", "Errors")], [5, 3, 0])
+                          ("Scanned files", "Infected files", "Not checked", "Errors")], [5, 3, 1, 0])
 
     def test_all_lists_clean_files_too(self):
         top = self.build_tree()
         code, out, _ = run_scanner("-ra", native(top))
         self.assertEqual(code, 1)
-        clean = ["%s: OK" % joined(native(top), *parts) for parts in (("deep", "clean.dll"), ("empty",))]
+        clean = ["%s: OK" % shown(joined(native(top), "deep", "clean.dll")),
+                 "%s: not checked (the file is 0 bytes, shorter than the 1024 bytes of entry code the checks "
+                 "need; not read)" % shown(joined(native(top), "empty"))]
         self.assertEqual(lines(out), sorted(self.expected_found(top) + clean))
 
     def test_trailing_separator_is_not_doubled(self):
@@ -355,29 +401,40 @@ class PosixTrees(ScanTestCase):
             os.chmod(os.path.dirname(locked), 0)
             self.addCleanup(os.chmod, os.path.dirname(locked), 0o755)
             expected_errors.append(os.path.join(top, "locked"))
-        # An entry whose full path exceeds what the scanner can name fails even for root.
+        # A path longer than the system's 4,096-byte limit is still reached and named.
         fd = os.open(top, os.O_RDONLY)
-        depth = 0
-        while depth < 18:
+        for _ in range(18):
             os.mkdir("d" * 250, dir_fd=fd)
             inner = os.open("d" * 250, os.O_RDONLY, dir_fd=fd)
             os.close(fd)
             fd = inner
-            depth += 1
         with open(os.open("deep.exe", os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd), "wb") as handle:
             with open(Images.by_variant["D"], "rb") as image:
                 handle.write(image.read())
         os.close(fd)
+        deep = os.path.join(top, *["d" * 250] * 18, "deep.exe")
+        self.assertGreater(len(deep), 4096)
 
         code, out, err = run_scanner("-r", top)
         self.assertEqual(code, 1)
-        self.assertEqual(lines(out), ["%s/a.exe: %s FOUND" % (top, DETECTION)])
+        self.assertEqual(lines(out), sorted("%s: %s FOUND" % (p, DETECTION) for p in (top + "/a.exe", deep)))
         errors = error_lines(err)
-        self.assertEqual(len(errors), 1 + len(expected_errors), err)
-        self.assertTrue(any("path too long" in line for line in errors), err)
+        self.assertEqual(len(errors), len(expected_errors), err)
         for path in expected_errors:
             self.assertTrue(any(line.startswith(path + ": ERROR ") for line in errors), err)
-        self.assertEqual(summary_count(err, "Skipped (links, pipes, devices)"), 5)
+        self.assertEqual(summary_count(err, "Skipped"), 5)
+
+        # Passed over, and listed with the reason.
+        _, out, _ = run_scanner("-ra", top)
+        passed = {line for line in lines(out) if ": skipped (" in line}
+        self.assertEqual(passed, {"%s/%s: skipped (%s)" % (top, name, reason) for name, reason in
+                                  (("loop", "symbolic link"), ("out", "symbolic link"), ("again.exe", "symbolic link"),
+                                   ("dangling", "symbolic link"), ("fifo", "pipe"))})
+        _, out, _ = run_scanner("-r", "--json", top)
+        skipped = {(r["path"], r["reason"]) for r in json_lines(out) if r["verdict"] == "skipped"}
+        self.assertEqual(skipped, {(top + "/" + name, reason) for name, reason in
+                                   (("loop", "symbolic link"), ("out", "symbolic link"),
+                                    ("again.exe", "symbolic link"), ("dangling", "symbolic link"), ("fifo", "pipe"))})
 
     def test_pipe_device_and_broken_operands_are_errors_without_blocking(self):
         fifo = os.path.join(self.work, "fifo")
@@ -410,21 +467,14 @@ class PosixTrees(ScanTestCase):
     def test_progress_only_on_a_terminal(self):
         import pty
         path = self.put_variant("a.exe", "A")
+        copy = self.put_variant("b.exe", "A")
         leader, follower = pty.openpty()
         try:
-            done = subprocess.run([ARGS.scanner, "--all", path, path], stdout=subprocess.PIPE,
+            done = subprocess.run(scanner_command("--all", path, copy), stdout=subprocess.PIPE,
                                   stderr=follower, timeout=TIMEOUT)
             os.close(follower)
             follower = None
-            shown = b""
-            while True:
-                try:
-                    chunk = os.read(leader, 65536)
-                except OSError:
-                    break
-                if not chunk:
-                    break
-                shown += chunk
+            shown = read_pty(leader)
         finally:
             if follower is not None:
                 os.close(follower)
@@ -433,7 +483,7 @@ class PosixTrees(ScanTestCase):
         self.assertIn(b"\rScanned 1 files, 1 infected, 0 errors", shown)
         self.assertIn(b"Infected files: 2", shown)
         self.assertNotIn(b"\r", done.stdout)
-        self.assertEqual(lines(done.stdout.decode()), ["%s: %s FOUND" % (path, DETECTION)] * 2)
+        self.assertEqual(lines(done.stdout.decode()), sorted("%s: %s FOUND" % (p, DETECTION) for p in (path, copy)))
 
     def test_symbolic_link_given_by_name_is_followed(self):
         target = self.put_variant("real.exe", "B")
@@ -514,7 +564,7 @@ class Explanations(ScanTestCase):
                 code, out, _ = run_scanner("--explain", path)
                 self.assertEqual(code, 1)
                 found = explanation_lines(out)
-                self.assertEqual(found[0], "%s: %s FOUND (variant %s)" % (path, DETECTION, variant))
+                self.assertEqual(found[0], "%s: %s FOUND (variant %s)" % (shown(path), DETECTION, variant))
                 self.assertEqual(len(found), 5, out)
                 for letter, line in zip("ABCD", found[1:]):
                     if letter < variant:
@@ -545,13 +595,13 @@ class Explanations(ScanTestCase):
 
                 code, out, _ = run_scanner("--explain", path)
                 self.assertEqual(code, 0)
-                shown = explanation_lines(out)
-                self.assertEqual(shown[0], "%s: OK" % path)
+                shown_lines = explanation_lines(out)
+                self.assertEqual(shown_lines[0], "%s: OK" % shown(path))
                 expected = "  variant %s: no match at %s: %s" % (
                     variant, label, "required " + required if found is None else
                     "found %s, required %s" % (found, required))
-                self.assertIn(expected, shown)
-                self.assertEqual(len(shown), 5, out)
+                self.assertIn(expected, shown_lines)
+                self.assertEqual(len(shown_lines), 5, out)
 
                 code, out, _ = run_scanner("--json", "--explain", path)
                 self.assertEqual(code, 0)
@@ -567,11 +617,13 @@ class Explanations(ScanTestCase):
                 self.assertEqual(run_scanner(path)[:2], (0, ""))
                 code, out, _ = run_scanner("--explain", path)
                 self.assertEqual(code, 0)
-                self.assertEqual(explanation_lines(out), ["%s: OK" % path, "  not checked: %s" % reason])
+                self.assertEqual(explanation_lines(out), ["%s: not checked (%s)" % (shown(path), reason)])
+                code, out, _ = run_scanner("-a", path)
+                self.assertEqual(explanation_lines(out), ["%s: not checked (%s)" % (shown(path), reason)])
                 code, out, _ = run_scanner("--explain", "--json", path)
                 self.assertEqual(code, 0)
                 [record] = json_lines(out)
-                self.assertEqual(record["verdict"], "clean")
+                self.assertEqual((record["verdict"], record["reason"]), ("not checked", reason))
                 explanation = record["explanation"]
                 self.assertEqual((explanation["checked"], explanation["stop"], explanation["reason"]),
                                  (False, stop, reason))
@@ -599,7 +651,7 @@ class Explanations(ScanTestCase):
         self.assertEqual(len(verdicts(out)), 5 + len(near_miss_cases()) + len(stop_cases()))
         text_code, text_out, _ = run_scanner("-r", "--variant", top)
         self.assertEqual(text_code, 1)
-        self.assertEqual(lines(text_out), sorted("%s: %s FOUND (variant %s)" % (path, DETECTION, variant)
+        self.assertEqual(lines(text_out), sorted("%s: %s FOUND (variant %s)" % (shown(path), DETECTION, variant)
                                                  for path, verdict, variant in verdicts(out)
                                                  if verdict == "infected"))
 
@@ -607,7 +659,7 @@ class Explanations(ScanTestCase):
 class JsonLines(ScanTestCase):
     def test_every_file_gets_one_object_and_errors_too(self):
         infected = native(self.put_variant("infected.exe", "B"))
-        clean = native(self.put("clean.bin", b"x" * 4096))
+        clean = native(self.put("clean.bin", self.clean_image()))
         missing = native(os.path.join(self.work, "missing.exe"))
         code, out, err = run_scanner("--json", infected, clean, missing)
         self.assertEqual(code, 1)
@@ -617,8 +669,13 @@ class JsonLines(ScanTestCase):
         self.assertNotIn("explanation", records[0])
         self.assertEqual(sorted(records[2]), ["error", "path", "variant", "verdict"])
         self.assertTrue(records[2]["error"])
-        self.assertEqual(error_lines(err), ["%s: ERROR %s" % (missing, records[2]["error"])])
+        self.assertEqual(error_lines(err), ["%s: ERROR %s" % (shown(missing), records[2]["error"])])
         self.assertEqual(summary_count(err, "Errors"), 1)
+        summary = json_summary(out)
+        self.assertEqual({key: summary[key] for key in ("files", "infected", "not_checked", "errors", "skipped",
+                                                         "interrupted", "exit_status")},
+                         {"files": 2, "infected": 1, "not_checked": 0, "errors": 1, "skipped": 0,
+                          "interrupted": False, "exit_status": 1})
 
     def test_paths_that_are_not_text_stay_valid_json(self):
         if under_wine():
@@ -637,14 +694,351 @@ class JsonLines(ScanTestCase):
         for raw, _ in names:
             with open(os.path.join(directory, raw), "wb") as handle:
                 handle.write(image)
-        done = subprocess.run([ARGS.scanner, "-r", "--json", "--explain", directory], capture_output=True,
+        done = subprocess.run(scanner_command("-r", "--json", "--explain", directory), capture_output=True,
                               timeout=TIMEOUT)
         self.assertEqual(done.returncode, 1)
         text = done.stdout.decode("utf-8")  # strict: the output is valid UTF-8
-        records = [json.loads(line) for line in text.splitlines()]
+        records = json_lines(text)
         prefix = directory.decode() + "/"
         self.assertEqual(sorted(r["path"] for r in records), sorted(prefix + shown for _, shown in names))
         self.assertEqual({r["verdict"] for r in records}, {"infected"})
+
+def read_pty(leader):
+    shown = b""
+    while True:
+        try:
+            chunk = os.read(leader, 65536)
+        except OSError:
+            break
+        if not chunk:
+            break
+        shown += chunk
+    return shown
+
+
+def split_nul(data):
+    return [record for record in data.split(b"\0") if record]
+
+
+@unittest.skipIf(os.name != "posix", "POSIX names, descriptors and signals")
+class HostileEvidence(ScanTestCase):
+    """The scanner pointed at a tree an attacker prepared, as a responder runs it."""
+
+    def setUp(self):
+        super().setUp()
+        if under_wine():
+            self.skipTest("the native build")
+
+    def raw(self, *arguments, **options):
+        done = subprocess.run(scanner_command(*arguments), capture_output=True, timeout=TIMEOUT, **options)
+        return done.returncode, done.stdout, done.stderr
+
+    def on_terminal(self, *arguments):
+        """Standard output and standard error on one pseudo-terminal: what the responder sees."""
+        import pty
+        leader, follower = pty.openpty()
+        try:
+            process = subprocess.Popen(scanner_command(*arguments), stdin=subprocess.DEVNULL, stdout=follower,
+                                       stderr=follower)
+            os.close(follower)
+            follower = None
+            shown = read_pty(leader)
+            code = process.wait(timeout=TIMEOUT)
+        finally:
+            if follower is not None:
+                os.close(follower)
+            os.close(leader)
+        return code, shown
+
+    def test_a_name_cannot_forge_a_detection_line(self):
+        forged = "/mnt/evidence/Windows/System32/svchost.exe"
+        evil = self.put_variant("evil\n" + forged, "A")
+        code, out, err = run_scanner("-r", self.work)
+        self.assertEqual(code, 1)
+        self.assertEqual(out.splitlines(), ["%s/evil\\n%s: %s FOUND" % (self.work, forged, DETECTION)])
+        self.assertFalse(any(line.startswith(forged) for line in out.splitlines() + err.splitlines()))
+        # -0: the raw name, each line ended by NUL.
+        code, out, _ = self.raw("-r", "-0", self.work)
+        self.assertEqual(split_nul(out), [("%s: %s FOUND" % (evil, DETECTION)).encode()])
+        self.assertNotIn(b"\n", out.replace(evil.encode(), b""))
+        # Error lines follow the same rule.
+        code, _, err = run_scanner(os.path.join(self.work, "missing\n" + forged))
+        self.assertEqual(code, 2)
+        self.assertEqual(error_lines(err), ["%s/missing\\n%s: ERROR %s" % (self.work, forged, os.strerror(2))])
+        code, _, err = run_scanner("--bad\n" + forged)
+        self.assertEqual(code, 2)
+        self.assertIn("unknown option '--bad\\n%s'" % forged, err)
+        self.assertFalse(any(line.startswith(forged) for line in err.splitlines()))
+
+    def test_escape_and_carriage_return_do_not_reach_the_terminal(self):
+        name = "x\x1b[2K\rclean.exe"
+        self.put_variant(name, "B")
+        self.put("ok\x1b]0;title\x07.bin", self.clean_image())
+        missing = os.path.join(self.work, "gone\x1b[1A\r.exe")
+        code, shown = self.on_terminal("-ra", self.work, missing)
+        self.assertEqual(code, 1)
+        self.assertNotIn(b"\x1b", shown)
+        self.assertNotIn(b"\x07", shown)
+        self.assertIn(("%s/x\\x1b[2K\\rclean.exe: %s FOUND" % (self.work, DETECTION)).encode(), shown)
+        self.assertIn(("%s/ok\\x1b]0;title\\x07.bin: OK" % self.work).encode(), shown)
+        self.assertIn(("%s/gone\\x1b[1A\\r.exe: ERROR " % self.work).encode(), shown)
+        # The only carriage returns are the terminal's own line ends and the progress line's.
+        progress = re.compile(rb"\r(Scanned [^\r\n]*| *\r)")
+        self.assertNotIn(b"\r", progress.sub(b"", shown.replace(b"\r\n", b"\n")))
+
+    def test_json_keeps_latin1_and_utf8_names_apart_and_gives_the_bytes_back(self):
+        import base64
+        directory = os.path.join(self.work, "names").encode()
+        os.makedirs(directory)
+        latin1, utf8 = os.path.join(directory, b"caf\xe9.exe"), os.path.join(directory, b"caf\xc3\xa9.exe")
+        with open(Images.by_variant["A"], "rb") as handle:
+            image = handle.read()
+        for path in (latin1, utf8):
+            with open(path, "wb") as handle:
+                handle.write(image)
+        code, out, _ = self.raw("-r", "--json", directory)
+        self.assertEqual(code, 1)
+        records = json_lines(out.decode("utf-8"))
+        self.assertEqual(len(records), 2)
+        self.assertNotEqual(records[0], records[1])
+        by_bytes = {}
+        for record in records:
+            if "path_bytes" in record:
+                by_bytes[base64.b64decode(record["path_bytes"], validate=True)] = record
+            else:
+                by_bytes[record["path"].encode("utf-8")] = record
+        self.assertEqual(sorted(by_bytes), sorted([latin1, utf8]))
+        self.assertNotIn("path_bytes", by_bytes[utf8])
+        for path in by_bytes:
+            self.assertTrue(os.path.isfile(path), "the file is found again from its object")
+
+    def test_a_padded_image_of_2_2_gb_is_judged_or_said_to_be_not_checked(self):
+        # Sparse: the file takes no space beyond the image; removed with the work tree.
+        for variant in "AB":
+            with self.subTest(variant=variant):
+                path = self.put_variant("padded_%s.exe" % variant, variant)
+                subprocess.run(["truncate", "-s", "2200000000", path], check=True, timeout=TIMEOUT)
+                self.addCleanup(os.remove, path)
+                code, out, err = run_scanner("-a", path)
+                self.assertNotEqual(lines(out), ["%s: OK" % path], "a file of 2.2 GB is called clean")
+                code, out, _ = run_scanner("--json", "--explain", path)
+                [record] = json_lines(out)
+                self.assertIn(record["verdict"], ("infected", "not checked"))
+                if record["verdict"] == "not checked":
+                    self.assertEqual(code, 0)
+                    self.assertIn("2200000000 bytes, 2 GiB or more", record["reason"])
+                    self.assertEqual(json_summary(out)["not_checked"], 1)
+                else:
+                    self.assertEqual((code, record["variant"]), (1, variant))
+                # The size rows see the length held at the largest 32-bit value.
+                self.assertEqual(record["explanation"]["variants"]["C"],
+                                 {"result": "no match", "test": "file size", "found": "0x7FFFFFFF",
+                                  "required": "0x1C000-0x1E000"})
+
+    def test_output_that_cannot_be_written_stops_the_scan(self):
+        for index in range(5):
+            self.put_variant("tree/%d.exe" % index, "D")
+        tree = os.path.join(self.work, "tree")
+        for arguments in (["-r"], ["-ra"], ["-r", "--json"]):
+            with self.subTest("/dev/full", arguments=arguments):
+                with open("/dev/full", "wb") as full:
+                    done = subprocess.run(scanner_command(*arguments, tree), stdout=full, stderr=subprocess.PIPE,
+                                          timeout=TIMEOUT)
+                err = done.stderr.decode()
+                self.assertEqual(done.returncode, 2, err)
+                self.assertIn("pestkill-scan: cannot write to standard output: %s" % os.strerror(28), err)
+                self.assertIn("Stopped: standard output could not be written", err)
+                self.assertEqual(summary_count(err, "Scanned files"), 1, "the scan went on")
+        with self.subTest("closed pipe, SIGPIPE ignored"):
+            import signal
+            reader, writer = os.pipe()
+            os.close(reader)
+            try:
+                done = subprocess.run(scanner_command("-r", tree), stdout=writer, stderr=subprocess.PIPE,
+                                      timeout=TIMEOUT, preexec_fn=lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN))
+            finally:
+                os.close(writer)
+            err = done.stderr.decode()
+            self.assertEqual(done.returncode, 2, err)
+            self.assertIn("cannot write to standard output: %s" % os.strerror(32), err)
+            self.assertEqual(summary_count(err, "Scanned files"), 1, "the scan went on")
+        with self.subTest("--help"):
+            with open("/dev/full", "wb") as full:
+                done = subprocess.run(scanner_command("--help"), stdout=full, stderr=subprocess.PIPE, timeout=TIMEOUT)
+            self.assertEqual(done.returncode, 2)
+
+    def start_listed_scan(self, *arguments):
+        process = subprocess.Popen(scanner_command(*arguments, "--file-list", "-"), stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(lambda: process.poll() is None and process.kill())
+        return process
+
+    def next_line(self, process):
+        import select
+        ready, _, _ = select.select([process.stdout], [], [], 60)
+        self.assertTrue(ready, "no line arrived while the scanner waits for more of its list")
+        return process.stdout.readline().decode()
+
+    def test_lines_reach_a_pipe_as_they_come(self):
+        infected, clean = self.put_variant("a.exe", "A"), self.put("clean.bin", self.clean_image())
+        for arguments, expected in ((["--json"], lambda p, v: json.loads(v)["path"] == p),
+                                    (["-a"], lambda p, v: v.startswith(p + ": "))):
+            with self.subTest(arguments=arguments):
+                process = self.start_listed_scan(*arguments)
+                for path in (infected, clean):
+                    process.stdin.write(path.encode() + b"\n")
+                    process.stdin.flush()
+                    line = self.next_line(process)
+                    self.assertTrue(expected(path, line), line)
+                process.stdin.close()
+                self.assertEqual(process.wait(timeout=TIMEOUT), 1)
+
+    def test_sigint_and_sigterm_finish_the_line_and_print_the_summary(self):
+        infected = self.put_variant("a.exe", "C")
+        cases = [("INT", "SIGINT", 130, ["--json"]), ("TERM", "SIGTERM", 143, ["--json"]), ("INT", "SIGINT", 130, ["-a"])]
+        for signal_name, shown_name, status, arguments in cases:
+            with self.subTest(signal_name, arguments=arguments):
+                # The list stays open: the scanner waits for more when the signal comes.
+                reader, writer = os.pipe()
+                os.write(writer, infected.encode() + b"\n")
+                try:
+                    done = subprocess.run(["timeout", "--preserve-status", "-s", signal_name, "1"] +
+                                          scanner_command(*arguments, "--file-list", "-"), stdin=reader,
+                                          capture_output=True, timeout=TIMEOUT)
+                finally:
+                    os.close(reader)
+                    os.close(writer)
+                out, err = done.stdout.decode(), done.stderr.decode()
+                self.assertEqual(done.returncode, status, err)
+                self.assertIn("Interrupted by %s" % shown_name, err)
+                self.assertEqual(summary_count(err, "Infected files"), 1)
+                if "--json" in arguments:
+                    [record] = json_lines(out)  # every line whole, the summary last
+                    self.assertEqual(record["path"], infected)
+                    summary = json_summary(out)
+                    self.assertEqual((summary["interrupted"], summary["signal"], summary["exit_status"]),
+                                     (True, shown_name, status))
+                else:
+                    self.assertEqual(out, "%s: %s FOUND\n" % (infected, DETECTION))
+
+    def test_a_tree_1500_levels_deep_under_64_descriptors(self):
+        top = os.path.join(self.work, "top")
+        self.addCleanup(subprocess.run, ["rm", "-rf", top], timeout=TIMEOUT)
+        self.put_variant("top/a.exe", "A")
+        fd = os.open(top, os.O_RDONLY)
+        for level in range(1500):
+            os.mkdir("level", dir_fd=fd)
+            if level == 700:
+                os.mkdir("side", dir_fd=fd)  # a branch the walk comes back up for
+                with open(os.open("side/b.exe", os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd), "wb") as handle:
+                    handle.write(self.variant_bytes("B"))
+            inner = os.open("level", os.O_RDONLY, dir_fd=fd)
+            os.close(fd)
+            fd = inner
+        with open(os.open("deep.exe", os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd), "wb") as handle:
+            handle.write(self.variant_bytes("D"))
+        os.close(fd)
+        deep = os.path.join(top, *["level"] * 1500, "deep.exe")
+        side = os.path.join(top, *["level"] * 700, "side", "b.exe")
+        self.assertGreater(len(deep), 4096)
+        done = subprocess.run(["sh", "-c", 'ulimit -n 64 && exec "$@"', "sh"] + scanner_command("-r", top),
+                              capture_output=True, timeout=TIMEOUT)
+        out, err = done.stdout.decode(), done.stderr.decode()
+        self.assertEqual(done.returncode, 1, err)
+        self.assertEqual(lines(out), sorted("%s: %s FOUND" % (p, DETECTION) for p in (top + "/a.exe", side, deep)))
+        self.assertEqual((summary_count(err, "Errors"), error_lines(err)), (0, []))
+
+    def test_an_unreadable_directory_is_reported(self):
+        prefix = []
+        if os.geteuid() == 0:
+            if not shutil.which("setpriv"):
+                self.skipTest("root reads every directory, and setpriv is missing")
+            prefix = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+            os.chmod(self.work, 0o755)
+        self.put_variant("top/a.exe", "A")
+        locked = os.path.join(self.work, "top", "locked")
+        self.put_variant("top/locked/x.exe", "C")
+        os.chmod(locked, 0)
+        self.addCleanup(os.chmod, locked, 0o755)
+        done = subprocess.run(prefix + scanner_command("-r", os.path.join(self.work, "top")), capture_output=True,
+                              timeout=TIMEOUT)
+        out, err = done.stdout.decode(), done.stderr.decode()
+        self.assertEqual(done.returncode, 1, err)
+        self.assertEqual(lines(out), ["%s/top/a.exe: %s FOUND" % (self.work, DETECTION)])
+        self.assertEqual(error_lines(err), ["%s: ERROR %s" % (locked, os.strerror(13))])
+
+    def test_each_file_is_judged_once(self):
+        infected = self.put_variant("dir/a.exe", "A")
+        os.link(infected, os.path.join(self.work, "dir", "hard-link.exe"))
+        directory = os.path.join(self.work, "dir")
+        repeated = "already judged under another name (a hard link, or named twice)"
+        code, out, err = run_scanner(infected, "-r", directory)
+        self.assertEqual((code, lines(out)), (1, ["%s: %s FOUND" % (infected, DETECTION)]))
+        self.assertEqual([summary_count(err, label) for label in ("Scanned files", "Infected files", "Skipped")],
+                         [1, 1, 2])
+        code, out, err = run_scanner("-ra", infected, directory, directory)
+        self.assertEqual(lines(out), sorted(["%s: %s FOUND" % (infected, DETECTION),
+                                             "%s: skipped (%s)" % (infected, repeated),
+                                             "%s/hard-link.exe: skipped (%s)" % (directory, repeated),
+                                             "%s: skipped (directory already scanned under another name)" % directory]))
+
+    def test_exclude_passes_over_names_and_paths(self):
+        for relative in ("a.exe", "sub/b.exe", "cache/c.exe", "sub/cache/d.exe"):
+            self.put_variant("top/" + relative, "A")
+        top = os.path.join(self.work, "top")
+        cases = [
+            (["--exclude", "b.exe"], ["a.exe", "cache/c.exe", "sub/cache/d.exe"]),
+            (["--exclude=cache"], ["a.exe", "sub/b.exe"]),
+            (["--exclude", "*/sub/*"], ["a.exe", "cache/c.exe"]),
+            (["--exclude", "[ab].exe", "--exclude", "sub"], ["cache/c.exe"]),
+            (["--exclude", "top"], []),
+        ]
+        for arguments, found in cases:
+            with self.subTest(arguments=arguments):
+                code, out, err = run_scanner("-r", top, *arguments)
+                self.assertEqual((code, lines(out)), (1 if found else 0, sorted(
+                    "%s/%s: %s FOUND" % (top, relative, DETECTION) for relative in found)))
+        _, out, _ = run_scanner("-ra", top, "--exclude", "cache")
+        self.assertIn("%s/cache: skipped (excluded by cache)" % top, lines(out))
+
+    def test_one_file_system_stays_on_the_operands_file_system(self):
+        if not os.path.isdir("/dev/shm") or os.stat("/dev").st_dev == os.stat("/dev/shm").st_dev:
+            self.skipTest("/dev/shm is no file system of its own here")
+        mounted = tempfile.mkdtemp(prefix="h6-scan-cli-x.", dir="/dev/shm")
+        self.addCleanup(shutil.rmtree, mounted, True)
+        infected = os.path.join(mounted, "a.exe")
+        with open(infected, "wb") as handle:
+            handle.write(self.variant_bytes("A"))
+        _, out, _ = run_scanner("-r", "/dev")
+        self.assertIn("%s: %s FOUND" % (infected, DETECTION), lines(out))
+        code, out, _ = run_scanner("-rxa", "/dev")
+        self.assertNotIn("%s: %s FOUND" % (infected, DETECTION), lines(out))
+        self.assertIn("/dev/shm: skipped (on another file system)", lines(out))
+
+    def test_file_list_newline_and_nul_separated(self):
+        a, b = self.put_variant("a.exe", "A"), self.put_variant("line\nbreak.exe", "B")
+        clean = self.put("clean.bin", self.clean_image())
+        listed = os.path.join(self.work, "list.txt")
+        with open(listed, "wb") as handle:
+            handle.write(b"\n".join([a.encode(), b"", clean.encode(), b"with\0nul"]) + b"\n")
+        code, out, err = self.raw("--file-list", listed, "-a")
+        self.assertEqual((code, summary_count(err.decode(), "Errors")), (1, 1), err)  # the entry with a NUL byte
+        self.assertEqual(sorted(out.decode().splitlines()), sorted(["%s: %s FOUND" % (a, DETECTION),
+                                                                    "%s: OK" % clean]))
+        self.assertIn(b"a NUL byte in the file list entry 'with'", err)
+        nul_list = b"\0".join([a.encode(), b.encode(), b""])
+        code, out, err = self.raw("-0", "--file-list", "-", input=nul_list)
+        self.assertEqual(code, 1, err)
+        self.assertEqual(split_nul(out), [("%s: %s FOUND" % (p, DETECTION)).encode() for p in (a, b)])
+        code, _, err = self.raw("--file-list", os.path.join(self.work, "no-list"))
+        self.assertEqual(code, 2)
+        self.assertIn(b"cannot read the file list", err)
+
+    def test_version_names_the_signatures(self):
+        code, out, err = run_scanner("--version")
+        self.assertEqual((code, err), (0, ""))
+        self.assertRegex(out.splitlines()[0], r"^pestkill-scan \d+\.\d+")
+        self.assertIn("Trojan.Kestrelon.Gen, the structural variants A, B, C and D", out)
 
 
 class WinePrefix:
@@ -667,7 +1061,7 @@ class WinePrefix:
         cls.server = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
         quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run([cls.server, "-p"], timeout=TIMEOUT, **quiet)
-        subprocess.run([ARGS.emulator, ARGS.scanner, "--help"], timeout=TIMEOUT, **quiet)
+        subprocess.run(scanner_command("--help"), timeout=TIMEOUT, **quiet)
 
     @classmethod
     def stop(cls):

@@ -10,6 +10,7 @@ place; the hivex project's empty "minimal" hive is copied and filled here). Need
 the python3-hivex bindings in the interpreter that runs it.
 """
 import argparse
+import base64
 import hashlib
 import json
 import os
@@ -125,6 +126,13 @@ def write_file(path, data):
 def run_scanner(*arguments):
     done = subprocess.run([ARGS.scanner] + list(arguments), capture_output=True, timeout=TIMEOUT)
     return done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace")
+
+
+def text_name(name):
+    """A name as the text lines write it: backslash, tab, newline and carriage return
+    as two-character escapes, every other control byte as \\xhh."""
+    named = {"\\": "\\\\", "\t": "\\t", "\n": "\\n", "\r": "\\r"}
+    return "".join(named.get(c, "\\x%02x" % ord(c) if ord(c) < 0x20 or ord(c) == 0x7F else c) for c in name)
 
 
 def json_lines(stdout):
@@ -300,10 +308,11 @@ class ReportOnly(VolumeCase):
         self.assertEqual(rc, 1, err)
         impostor = v.windows_to_host(v.IMPOSTOR)
         self.assertIn("%s: %s FOUND\n" % (impostor, DETECTION), out)
-        self.assertIn('  --clean would delete value "Updater" of HKLM\\SOFTWARE\\%s in %s\n' % (MACHINE_RUN, v.software),
-                      out)
-        self.assertIn('  --clean would delete value "DefaultStart" of HKU\\.DEFAULT\\%s in %s\n' % (USER_RUN, v.default),
-                      out)
+        # Key paths are names of the hive: their backslashes are escaped as in every name.
+        self.assertIn('  --clean would delete value "Updater" of %s in %s\n'
+                      % (text_name("HKLM\\SOFTWARE\\" + MACHINE_RUN), v.software), out)
+        self.assertIn('  --clean would delete value "DefaultStart" of %s in %s\n'
+                      % (text_name("HKU\\.DEFAULT\\" + USER_RUN), v.default), out)
         self.assertIn("  --clean would move the file %s into the quarantine\n" % impostor, out)
         self.assertNotIn(SAMPLE_ENTRY, out)
         self.assertNotIn("notepad.exe", out)
@@ -547,6 +556,119 @@ class BadHives(VolumeCase):
             self.assertIn(entry["state"], ("read", "unreadable"), source)
         found = {d["path"] for d in json_lines(out) if d.get("verdict") == "infected"}
         self.assertIn(v.windows_to_host(v.IMPOSTOR), found)
+
+
+class OnTheScansRoads(VolumeCase):
+    """The volume goes through the walk, the escaping and the exit rules of a scan of
+    PATH operands."""
+
+    def test_hostile_names_of_the_volume_and_its_hives(self):
+        v = self.volume
+        # A value name that would forge a detection line starts the impostor, from a
+        # profile whose folder name holds a newline; another profile's folder name and
+        # a variant image's name are not UTF-8, the latter with a terminal escape.
+        forged = "Up\nX: %s FOUND" % DETECTION
+        evil = v.host("Users/ev\nil/NTUSER.DAT")
+        build_hive(evil, {USER_RUN: [(forged, REG_SZ, sz(v.IMPOSTOR))]})
+        latin = os.path.join(os.fsencode(v.root), b"Users", b"caf\xe9", b"NTUSER.DAT")
+        build_hive(os.path.join(self.work, "latin.dat"), {USER_RUN: [("Plain", REG_SZ, sz(r"C:\Windows\explorer.exe"))]})
+        os.makedirs(os.path.dirname(latin))
+        os.rename(os.path.join(self.work, "latin.dat"), latin)
+        variant = os.path.join(os.fsencode(v.root), b"Tools", b"v\xe9\x1b[2J.exe")
+        with open(variant, "wb") as f:
+            f.write(variant_image("C"))
+
+        rc, out, err = run_scanner("--windows-root", v.root)
+        self.assertEqual(rc, 1, err)
+        for line in out.splitlines():
+            self.assertTrue(line.startswith(v.root + "/") or line.startswith("  --clean would "), line)
+        self.assertIn('  --clean would delete value "%s" of %s in %s\n'
+                      % (text_name(forged), text_name("HKCU\\" + USER_RUN), text_name(evil)), out)
+        self.assertNotIn("\x1b", out + err)
+        self.assertIn("/Tools/v\ufffd\\x1b[2J.exe: %s FOUND\n" % DETECTION, out)
+
+        rc, out, _ = run_scanner("-0", "--windows-root", v.root)
+        self.assertEqual(rc, 1)
+        self.assertIn('\0  --clean would delete value "%s" of ' % forged, out)
+        records = [r for r in out.split("\0") if r]
+        self.assertTrue(all(r.startswith(v.root + "/") or r.startswith("  --clean would ") for r in records), records)
+
+        rc, out, err = run_scanner("--json", "--windows-root", v.root)
+        self.assertEqual(rc, 1, err)
+        lines = json_lines(out)
+        def exact(d, member):
+            if member + "_bytes" in d:
+                return base64.b64decode(d[member + "_bytes"])
+            return os.fsencode(d[member])
+        hives = {exact(d, "hive") for d in lines if "hive" in d}
+        self.assertTrue({latin, os.fsencode(evil)} <= hives, hives)
+        found = {exact(d, "path"): d for d in lines if d.get("verdict") == "infected"}
+        self.assertEqual((found[variant]["rule"], found[variant]["variant"]), ("signature", "C"))
+        self.assertEqual([exact(c, "path") for c in found[variant]["changes"]], [variant])
+        impostor = found[os.fsencode(v.windows_to_host(v.IMPOSTOR))]
+        self.assertIn((evil, forged), {(c.get("hive"), c.get("value")) for c in impostor["changes"]})
+        summary = lines[-1]["summary"]
+        self.assertEqual((summary["infected"], summary["exit_status"], summary["interrupted"]),
+                         (len(found), 1, False))
+
+    def test_the_walk_passes_over_what_a_tree_scan_passes_over(self):
+        v = self.volume
+        v.write("Tools/plain.exe", variant_image("A"))
+        os.link(v.host("Tools/plain.exe"), v.host("Tools/second.exe"))  # a variant image, twice
+        os.link(v.host("ProgramData/WinLogon.exe"), v.host("ProgramData/copy.exe"))  # the impostor, twice
+        rc, out, err = run_scanner("--json", "--exclude", "Temp", "--exclude", "*/alice/AppData",
+                                   "--windows-root", v.root)
+        self.assertEqual(rc, 1, err)
+        lines = json_lines(out)
+        by_path = {d["path"]: d for d in lines if "verdict" in d}
+        # One content is judged once by the signatures...
+        self.assertEqual(sorted(by_path[v.host(n)]["verdict"] for n in ("Tools/plain.exe", "Tools/second.exe")),
+                         ["infected", "skipped"])
+        # ...but the impostor rule asks about every name, whichever came first.
+        self.assertEqual(by_path[v.host("ProgramData/WinLogon.exe")]["rule"], "winlogon impostor")
+        self.assertIn(by_path[v.host("ProgramData/copy.exe")]["verdict"], ("not checked", "skipped"))
+        self.assertEqual(by_path[v.host("Temp")], {"path": v.host("Temp"), "verdict": "skipped", "variant": None,
+                                                   "reason": "excluded by Temp"})
+        self.assertEqual(by_path[v.host("Users/alice/AppData")]["verdict"], "skipped")
+        self.assertNotIn(v.windows_to_host(v.USER_IMPOSTOR), by_path)
+        self.assertEqual(by_path[v.host("Documents and Settings")]["verdict"], "skipped")  # a link
+        self.assertEqual(lines[-1]["summary"]["skipped"], sum(1 for d in lines if d.get("verdict") == "skipped"))
+
+    def test_a_deep_volume_under_few_descriptors(self):
+        v = self.volume
+        deep = os.path.join(v.root, *["level"] * 600, "deep.exe")
+        fd = os.open(v.root, os.O_RDONLY)
+        for _ in range(600):
+            os.mkdir("level", dir_fd=fd)
+            inner = os.open("level", os.O_RDONLY, dir_fd=fd)
+            os.close(fd)
+            fd = inner
+        with open(os.open("deep.exe", os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd), "wb") as handle:
+            handle.write(variant_image("D"))
+        os.close(fd)
+        self.addCleanup(subprocess.run, ["rm", "-rf", os.path.join(v.root, "level")], timeout=TIMEOUT)
+        done = subprocess.run(["sh", "-c", 'ulimit -n 64 && exec "$@"', "sh", ARGS.scanner, "--windows-root", v.root],
+                              capture_output=True, timeout=TIMEOUT)
+        out, err = done.stdout.decode(), done.stderr.decode()
+        self.assertEqual(done.returncode, 1, err)
+        self.assertIn("%s: %s FOUND\n" % (deep, DETECTION), out)
+        self.assertIn("%s: %s FOUND\n" % (v.windows_to_host(v.IMPOSTOR), DETECTION), out)
+        self.assertNotIn("ERROR", err)
+
+    def test_output_that_cannot_be_written_stops_the_scan_before_any_clean_up(self):
+        v = self.volume
+        before = fingerprint(v.root)
+        for form in ([], ["--json"]):
+            with self.subTest(form=form), open("/dev/full", "wb") as full:
+                done = subprocess.run([ARGS.scanner] + form + ["--clean", "--quarantine", self.quarantine,
+                                                               "--windows-root", v.root],
+                                      stdout=full, stderr=subprocess.PIPE, timeout=TIMEOUT)
+                err = done.stderr.decode()
+                self.assertEqual(done.returncode, 2, err)
+                self.assertIn("pestkill-scan: cannot write to standard output: %s" % os.strerror(28), err)
+                self.assertIn("--clean changed nothing", err)
+                self.assertEqual(fingerprint(v.root), before)
+                self.assertEqual(os.listdir(self.quarantine), [])
 
 
 def main():

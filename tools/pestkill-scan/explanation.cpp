@@ -45,25 +45,31 @@ const char* TestLabel(const CheckTrace& check) {
   return check.failedTest != nullptr ? check.failedTest : "(unnamed test)";
 }
 
-void PutNotReadReason(FILE* out, uint64_t size) {
-  (void)std::fprintf(out, "the file is %llu bytes, shorter than the %d bytes of entry code the checks need; not read",
-                     static_cast<unsigned long long>(size), EntryCodeSize);
+std::string NotReadReason(uint64_t size) {
+  char text[128];
+  (void)std::snprintf(text, sizeof text,
+                      "the file is %llu bytes, shorter than the %d bytes of entry code the checks need; not read",
+                      static_cast<unsigned long long>(size), EntryCodeSize);
+  return text;
 }
 
 }  // namespace
 
+std::string NotCheckedReason(const FileExplanation& why) {
+  if (why.notRead || why.trace == nullptr) return NotReadReason(why.size);
+  if (why.trace->stop == ScanStop::Checked) return std::string();
+  return StopReason(why.trace->stop);
+}
+
+const char* StopReason(ScanStop stop) { return WordsFor(stop).reason; }
+
 void PutExplanationText(FILE* out, const FileExplanation& why) {
-  if (why.notRead || why.trace == nullptr) {
-    (void)std::fputs("  not checked: ", out);
-    PutNotReadReason(out, why.size);
-    (void)std::fputc('\n', out);
+  const std::string notChecked = NotCheckedReason(why);
+  if (!notChecked.empty()) {
+    (void)std::fprintf(out, "  not checked: %s\n", notChecked.c_str());
     return;
   }
   const ScanTrace& trace = *why.trace;
-  if (trace.stop != ScanStop::Checked) {
-    (void)std::fprintf(out, "  not checked: %s\n", WordsFor(trace.stop).reason);
-    return;
-  }
   const char matched = MatchedLetter(trace);
   for (int i = 0; i < 4; ++i) {
     (void)std::fprintf(out, "  variant %c: ", VariantLetters[i]);
@@ -91,9 +97,8 @@ void PutExplanationJson(FILE* out, const FileExplanation& why) {
   const bool stopped = why.notRead || why.trace == nullptr || why.trace->stop != ScanStop::Checked;
   (void)std::fprintf(out, "{\"checked\":%s,\"stop\":", stopped ? "false" : "true");
   if (why.notRead || why.trace == nullptr) {
-    (void)std::fputs("\"short file\",\"reason\":\"", out);
-    PutNotReadReason(out, why.size);
-    (void)std::fputc('"', out);
+    (void)std::fputs("\"short file\",\"reason\":", out);
+    PutJsonString(out, NotReadReason(why.size).c_str());
   } else {
     const StopWords words = WordsFor(why.trace->stop);
     PutJsonString(out, words.key);

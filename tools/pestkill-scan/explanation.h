@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 struct ScanTrace;
 
@@ -16,6 +17,17 @@ struct FileExplanation {
   uint64_t size = 0;
   const ScanTrace* trace = nullptr;
 };
+
+enum class ScanStop;  // detect/check_trace.h
+
+// Where the detector stopped before the signatures, in words ("the entry point has
+// no file offset"); empty for ScanStop::Checked.
+const char* StopReason(ScanStop stop);
+
+// Why a file was not checked (the judgement stopped before the signatures), in
+// words: the file's size for one too short to be read, otherwise where the
+// detector stopped. Empty when the checks ran.
+std::string NotCheckedReason(const FileExplanation& why);
 
 // The indented lines under a file's result line, each ending in a newline.
 void PutExplanationText(FILE* out, const FileExplanation& why);

@@ -2,11 +2,16 @@
 // (symbolic links and junctions) inside a tree are skipped, never entered, so a
 // junction back to an ancestor cannot loop. A file is opened with CreateFileA only
 // to learn that it is a disk file and readable; consoles, pipes and other devices
-// are reported, never handed to the detector.
+// are reported, never handed to the detector. Volume mount points are reparse
+// points too, so a walk never leaves its operand's volume (-x changes nothing).
+// The ANSI calls limit a path to MAX_PATH characters; a longer one is reported.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <string>
+#include <utility>
 
 #include "tools/pestkill-scan/file_walk.h"
 
@@ -35,6 +40,31 @@ void ReportLastError(const WalkVisitor* visitor, const char* path) {
   visitor->error(visitor->context, path, DescribeError(GetLastError()));
 }
 
+// Volume serial number and file index; zero when the file system gives none.
+FileIdentity IdentityOf(HANDLE handle) {
+  FileIdentity identity;
+  BY_HANDLE_FILE_INFORMATION information;
+  if (GetFileInformationByHandle(handle, &information) != 0) {
+    identity.device = information.dwVolumeSerialNumber;
+    identity.file = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  }
+  return identity;
+}
+
+// Directories entered in this run, across operands: one named twice is walked once.
+std::set<std::pair<uint64_t, uint64_t>> walked;
+
+// True the first time the directory is met (or when it cannot be told apart).
+bool FirstVisit(const char* path) {
+  HANDLE directory = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) return true;
+  const FileIdentity identity = IdentityOf(directory);
+  (void)CloseHandle(directory);
+  if (identity.device == 0 && identity.file == 0) return true;
+  return walked.insert({identity.device, identity.file}).second;
+}
+
 void VisitRegularFile(const char* path, const WalkVisitor* visitor) {
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -46,6 +76,7 @@ void VisitRegularFile(const char* path, const WalkVisitor* visitor) {
   LARGE_INTEGER size;
   bool sized = type == FILE_TYPE_DISK && GetFileSizeEx(file, &size) != 0;
   DWORD sizeError = sized ? ERROR_SUCCESS : GetLastError();
+  const FileIdentity identity = type == FILE_TYPE_DISK ? IdentityOf(file) : FileIdentity();
   (void)CloseHandle(file);
   if (type != FILE_TYPE_DISK) {
     visitor->error(visitor->context, path, "not a regular file (pipe, device or console), not scanned");
@@ -55,7 +86,7 @@ void VisitRegularFile(const char* path, const WalkVisitor* visitor) {
     visitor->error(visitor->context, path, DescribeError(sizeError));
     return;
   }
-  visitor->file(visitor->context, path, path, static_cast<uint64_t>(size.QuadPart));
+  visitor->file(visitor->context, path, path, static_cast<uint64_t>(size.QuadPart), identity);
 }
 
 void ReportTooLong(const WalkVisitor* visitor, const char* directory, const char* name) {
@@ -66,6 +97,10 @@ void ReportTooLong(const WalkVisitor* visitor, const char* directory, const char
 
 // path holds the directory; entries are appended to it in place and cut off again.
 void WalkDirectory(char* path, const WalkVisitor* visitor) {
+  if (!FirstVisit(path)) {
+    visitor->skipped(visitor->context, path, "directory already scanned under another name");
+    return;
+  }
   size_t length = std::strlen(path);
   if (!AppendPathComponent(path, PathCapacity, "*", '\\')) {
     visitor->error(visitor->context, path, "path too long");
@@ -79,6 +114,7 @@ void WalkDirectory(char* path, const WalkVisitor* visitor) {
     return;
   }
   do {
+    if (visitor->stopping(visitor->context)) break;
     const char* name = found.cFileName;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     if (!AppendPathComponent(path, PathCapacity, name, '\\')) {
@@ -86,8 +122,10 @@ void WalkDirectory(char* path, const WalkVisitor* visitor) {
       continue;
     }
     DWORD attributes = found.dwFileAttributes;
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      visitor->skipped(visitor->context, path);
+    if (!visitor->admit(visitor->context, path, name)) {
+      // passed over, and reported by the visitor
+    } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      visitor->skipped(visitor->context, path, "reparse point (symbolic link, junction or mount point)");
     } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       WalkDirectory(path, visitor);
     } else {
@@ -96,13 +134,25 @@ void WalkDirectory(char* path, const WalkVisitor* visitor) {
     path[length] = 0;
   } while (FindNextFileA(search, &found) != 0);
   DWORD error = GetLastError();
-  if (error != ERROR_NO_MORE_FILES) visitor->error(visitor->context, path, DescribeError(error));
+  if (error != ERROR_NO_MORE_FILES && !visitor->stopping(visitor->context)) {
+    visitor->error(visitor->context, path, DescribeError(error));
+  }
   (void)FindClose(search);
+}
+
+// The operand's last component, for --exclude: "a\\b\\" gives "b".
+std::string LastComponent(const char* path) {
+  const char* end = path + std::strlen(path);
+  while (end > path + 1 && (end[-1] == '\\' || end[-1] == '/')) --end;
+  const char* start = end;
+  while (start > path && start[-1] != '\\' && start[-1] != '/' && start[-1] != ':') --start;
+  return start == end ? std::string(path, end) : std::string(start, end);
 }
 
 }  // namespace
 
-void WalkOperand(const char* path, bool recursive, const WalkVisitor* visitor) {
+void WalkOperand(const char* path, const WalkSettings& settings, const WalkVisitor* visitor) {
+  if (!visitor->admit(visitor->context, path, LastComponent(path).c_str())) return;
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     ReportLastError(visitor, path);
@@ -112,7 +162,7 @@ void WalkOperand(const char* path, bool recursive, const WalkVisitor* visitor) {
     VisitRegularFile(path, visitor);
     return;
   }
-  if (!recursive) {
+  if (!settings.recursive) {
     visitor->error(visitor->context, path, "is a directory (use -r to scan it)");
     return;
   }

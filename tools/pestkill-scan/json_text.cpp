@@ -1,5 +1,7 @@
 #include "tools/pestkill-scan/json_text.h"
 
+#include <cstring>
+
 namespace {
 
 bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
@@ -61,5 +63,48 @@ void PutJsonString(FILE* out, const char* text) {
       ++at;
     }
   }
+  (void)std::fputc('"', out);
+}
+
+bool IsUtf8Text(const char* text) {
+  const unsigned char* at = reinterpret_cast<const unsigned char*>(text);
+  while (*at != 0) {
+    if (*at < 0x80) {
+      ++at;
+    } else if (const int length = Utf8SequenceLength(at)) {
+      at += length;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+void PutBase64(FILE* out, const unsigned char* bytes, size_t count) {
+  static const char Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  for (size_t i = 0; i < count; i += 3) {
+    const size_t left = count - i;
+    const unsigned long group = (static_cast<unsigned long>(bytes[i]) << 16) |
+                                (left > 1 ? static_cast<unsigned long>(bytes[i + 1]) << 8 : 0) |
+                                (left > 2 ? bytes[i + 2] : 0);
+    (void)std::fputc(Digits[(group >> 18) & 63], out);
+    (void)std::fputc(Digits[(group >> 12) & 63], out);
+    (void)std::fputc(left > 1 ? Digits[(group >> 6) & 63] : '=', out);
+    (void)std::fputc(left > 2 ? Digits[group & 63] : '=', out);
+  }
+}
+
+}  // namespace
+
+void PutJsonPathMembers(FILE* out, const char* path) { PutJsonPathMembers(out, "path", path); }
+
+void PutJsonPathMembers(FILE* out, const char* name, const char* path) {
+  (void)std::fprintf(out, "\"%s\":", name);
+  PutJsonString(out, path);
+  if (IsUtf8Text(path)) return;
+  (void)std::fprintf(out, ",\"%s_bytes\":\"", name);
+  PutBase64(out, reinterpret_cast<const unsigned char*>(path), std::strlen(path));
   (void)std::fputc('"', out);
 }

@@ -1,95 +1,134 @@
 #include "tools/pestkill-scan/scan_options.h"
 
-#include <algorithm>
 #include <cstring>
+
+#include "tools/pestkill-scan/name_text.h"
+
+#ifndef PESTKILL_VERSION
+#define PESTKILL_VERSION "unknown"
+#endif
 
 namespace {
 
 const char Usage[] =
-    "Usage: pestkill-scan [-r|--recursive] [-a|--all] [--variant] [--explain] [--json]\n"
-    "                     [--] PATH...\n"
+    "Usage: pestkill-scan [OPTION]... [--] PATH...\n"
+    "       pestkill-scan [OPTION]... --file-list FILE [PATH]...\n"
     "\n"
     "Reads each PATH and reports the files that are Trojan.Kestrelon.Gen. Files are\n"
     "only read: nothing is written, moved or deleted.\n"
     "\n"
-    "  -r, --recursive  scan directories and everything below them; symbolic\n"
-    "                   links, pipes, devices and sockets found there are\n"
-    "                   skipped and counted, never opened or followed\n"
-    "  -a, --all        also print \"PATH: OK\" for every clean file\n"
-    "      --variant    append \" (variant X)\" to each detection\n"
-    "      --explain    say why each file did or did not match (see below); every\n"
-    "                   file gets a block, the verdict is never changed by it\n"
-    "      --json       one JSON object per file on standard output instead of text\n"
-    "      --help       print this text and exit\n"
-    "  --               end of options; every later argument is a PATH\n"
+    "  -r, --recursive        scan directories and everything below them; symbolic\n"
+    "                         links, pipes, devices and sockets found there are\n"
+    "                         passed over, never opened or followed\n"
+    "  -x, --one-file-system  with -r, do not enter a directory on another file\n"
+    "                         system than its PATH (a mount point below it)\n"
+    "      --exclude GLOB     pass over every file or directory whose name (GLOB\n"
+    "                         without '/') or whole path (GLOB with '/') matches;\n"
+    "                         '*', '?' and [...] match any bytes, '/' too; repeatable\n"
+    "      --file-list FILE   also scan the paths listed in FILE, one per line, or\n"
+    "                         NUL-separated with -0; '-' reads standard input\n"
+    "  -a, --all              also print a line for every clean file, file not\n"
+    "                         checked and entry passed over\n"
+    "      --variant          append \" (variant X)\" to each detection\n"
+    "      --explain          say why each file did or did not match (see below)\n"
+    "      --json             one JSON object per file on standard output\n"
+    "  -0, --null             write names unescaped and end each line with NUL\n"
+    "                         instead of a newline (not with --explain in text)\n"
+    "      --version          print the version and the signatures, and exit\n"
+    "      --help             print this text and exit\n"
+    "  --                     end of options; every later argument is a PATH\n"
     "Options may also follow the paths.\n"
     "\n"
-    "Output: one line per infected file on standard output,\n"
+    "Output, one line per file on standard output (only the first without -a):\n"
     "  PATH: Trojan.Kestrelon.Gen FOUND\n"
-    "A PATH that cannot be scanned is reported on standard error as\n"
-    "  PATH: ERROR <reason>\n"
-    "and the scan goes on. This includes a missing path, an unreadable file, a\n"
-    "directory given without -r, and a pipe, device or socket given by name (it is\n"
-    "never opened). A symbolic link given by name is followed. A summary (files\n"
-    "scanned, infected, errors, skipped, seconds) goes to standard error at the\n"
-    "end; progress is shown there only when it is a terminal.\n"
+    "  PATH: OK\n"
+    "  PATH: not checked (REASON)   the signatures could not be tested: shorter than\n"
+    "                               1024 bytes, entry point without a file offset,\n"
+    "                               too little entry code, no last section header,\n"
+    "                               2 GiB or more (variants A and D cannot be tested)\n"
+    "  PATH: skipped (REASON)       link, pipe, device, socket, excluded, another\n"
+    "                               file system, or a file already judged under\n"
+    "                               another name (each file is judged once per run)\n"
+    "A PATH that cannot be scanned (missing, unreadable, a directory without -r or\n"
+    "that cannot be read, a pipe or device given by name, never opened) is reported\n"
+    "on standard error as\n"
+    "  PATH: ERROR REASON\n"
+    "and the scan goes on. A symbolic link given by name is followed. A summary goes\n"
+    "to standard error at the end; progress is shown there only on a terminal.\n"
     "\n"
-    "With --explain, each file's line (PATH: ... FOUND (variant X), PATH: OK or\n"
-    "PATH: ERROR ...) is followed by indented lines: for each variant A to D\n"
+    "Names: in every text line, on standard output and standard error, a backslash\n"
+    "is written as \\\\, a tab, newline or carriage return as \\t, \\n or \\r, and every\n"
+    "other control byte (0x00-0x1F, 0x7F) as \\xHH, so one line always names one\n"
+    "file and a name cannot move the cursor; other bytes are written as they are.\n"
+    "Undo the escapes to get the name's bytes back, or use -0 or --json.\n"
+    "\n"
+    "With --explain, each file's line is followed by indented lines: for each\n"
+    "variant A to D\n"
     "  variant X: matches\n"
     "  variant X: no match at FIELD: found VALUE, required VALUE-OR-RANGE\n"
     "  variant X: no match at STEP: required WHAT (a step that is not a value)\n"
     "  variant X: not run (variant Y matched)\n"
-    "naming the first test of that variant that failed; or, when the judgement\n"
-    "stopped before the checks, one line \"  not checked: REASON\" (the file is\n"
-    "shorter than 1024 bytes, cannot be opened, its entry point has no file offset,\n"
-    "fewer than 1024 bytes of entry code, or the last section header is unreadable).\n"
+    "naming the first test of that variant that failed (for a file not checked its\n"
+    "line says why; for an error, \"  not checked: REASON\" follows).\n"
     "\n"
-    "With --json, each file, and each PATH that cannot be scanned, gives one line\n"
-    "on standard output:\n"
-    "  {\"path\":\"...\",\"verdict\":\"infected\"|\"clean\"|\"error\",\"variant\":\"A\"|...|null}\n"
-    "an error adds \"error\":REASON (the ERROR line still goes to standard error),\n"
-    "and with --explain \"explanation\":{\"checked\":BOOL,\"stop\":KEY,[\"reason\":TEXT,]\n"
+    "With --json, each file, entry passed over and PATH that cannot be scanned gives\n"
+    "one line on standard output:\n"
+    "  {\"path\":\"...\",[\"path_bytes\":\"...\",]\"verdict\":V,\"variant\":\"A\"|...|null,...}\n"
+    "V is \"infected\", \"clean\", \"not checked\" or \"skipped\" (both with\n"
+    "\"reason\":TEXT), or \"error\" (with \"error\":TEXT; the ERROR line still goes to\n"
+    "standard error). Strings are valid UTF-8 JSON: '\"' and '\\' get a backslash,\n"
+    "control bytes become \\u00XX, well-formed UTF-8 is kept, and any other byte\n"
+    "becomes \\u00XX of that byte. A path that is not well-formed UTF-8 also carries\n"
+    "\"path_bytes\": its exact bytes in base64, to open the file again. With\n"
+    "--explain: \"explanation\":{\"checked\":BOOL,\"stop\":KEY,[\"reason\":TEXT,]\n"
     "\"variants\":{\"A\":{\"result\":\"matches\"|\"not run\"|\"no match\",\"test\":LABEL,\n"
-    "\"found\":\"0x...\"|null,\"required\":TEXT},...}}. Strings are escaped so that the\n"
-    "output is always valid UTF-8 JSON: '\"' and '\\' get a backslash, control bytes\n"
-    "become \\u00XX, well-formed UTF-8 is kept, and any other byte of a path (not\n"
-    "UTF-8, such as a Latin-1 or code-page name) becomes \\u00XX of that byte.\n"
-    "KEY is \"checked\", or where the judgement stopped: \"short file\", \"cannot open\",\n"
-    "\"no entry offset\", \"short entry code\" or \"no last section\" (with a reason).\n"
+    "\"found\":\"0x...\"|null,\"required\":TEXT},...}}, KEY \"checked\", \"short file\",\n"
+    "\"cannot open\", \"no entry offset\", \"short entry code\" or \"no last section\".\n"
+    "The last line is {\"summary\":{\"files\":N,\"infected\":N,\"not_checked\":N,\n"
+    "\"errors\":N,\"skipped\":N,\"seconds\":S,\"interrupted\":BOOL,[\"signal\":NAME,]\n"
+    "\"exit_status\":N}}.\n"
     "\n"
-    "Exit status:\n"
-    "  0  nothing found\n"
-    "  1  something found (whether or not errors occurred)\n"
-    "  2  errors occurred and nothing was found, or the command line was wrong\n";
+    "A failed write to standard output (full disk, closed pipe) stops the scan with\n"
+    "a message on standard error. SIGINT or SIGTERM (Ctrl-C) stops it after the line\n"
+    "being written, with the summary marked as interrupted (SIGQUIT, Ctrl-\\, ends it\n"
+    "at once). Lines are written out as they come, so a pipe sees each at once.\n"
+    "\n"
+    "Exit status (the first that applies):\n"
+    "  130  interrupted by SIGINT (143: SIGTERM)\n"
+    "  2    the command line was wrong, or standard output could not be written\n"
+    "  1    something found (whether or not errors occurred)\n"
+    "  2    errors occurred and nothing was found\n"
+    "  0    nothing found\n";
 
-bool SetLongOption(const char* name, ScanOptions* options) {
-  if (std::strcmp(name, "--recursive") == 0) {
-    options->recursive = true;
-  } else if (std::strcmp(name, "--all") == 0) {
-    options->listClean = true;
-  } else if (std::strcmp(name, "--variant") == 0) {
-    options->showVariant = true;
-  } else if (std::strcmp(name, "--explain") == 0) {
-    options->explain = true;
-  } else if (std::strcmp(name, "--json") == 0) {
-    options->json = true;
-  } else {
-    return false;
+bool SetFlag(const char* name, ScanOptions* options) {
+  struct Flag {
+    const char* name;
+    bool ScanOptions::*member;
+  };
+  static const Flag Flags[] = {
+      {"--recursive", &ScanOptions::recursive},   {"--all", &ScanOptions::listClean},
+      {"--variant", &ScanOptions::showVariant},   {"--explain", &ScanOptions::explain},
+      {"--json", &ScanOptions::json},             {"--null", &ScanOptions::nullEnded},
+      {"--one-file-system", &ScanOptions::oneFileSystem},
+  };
+  for (const Flag& flag : Flags) {
+    if (std::strcmp(name, flag.name) == 0) {
+      options->*flag.member = true;
+      return true;
+    }
   }
-  return true;
+  return false;
 }
 
-// Short options may be grouped, as in "-ra".
+// Short options may be grouped, as in "-rax0".
 bool SetShortOptions(const char* group, ScanOptions* options, char* unknown) {
   for (const char* p = group + 1; *p != 0; ++p) {
-    if (*p == 'r') {
-      options->recursive = true;
-    } else if (*p == 'a') {
-      options->listClean = true;
-    } else {
-      *unknown = *p;
-      return false;
+    switch (*p) {
+      case 'r': options->recursive = true; break;
+      case 'a': options->listClean = true; break;
+      case 'x': options->oneFileSystem = true; break;
+      case '0': options->nullEnded = true; break;
+      default: *unknown = *p; return false;
     }
   }
   return true;
@@ -99,9 +138,26 @@ bool SetShortOptions(const char* group, ScanOptions* options, char* unknown) {
 bool IsOption(const char* argument) { return argument[0] == '-' && argument[1] != 0; }
 
 ParseResult RejectUsage(const char* what, const char* argument) {
-  std::fprintf(stderr, "pestkill-scan: %s '%s'\n", what, argument);
+  std::fprintf(stderr, "pestkill-scan: %s '", what);
+  PutEscapedName(stderr, argument);
+  std::fputs("'\n", stderr);
   PrintUsage(stderr);
   return ParseResult::UsageError;
+}
+
+// An option with a value, as "--name VALUE" or "--name=VALUE". Returns false when
+// argument is not this option; *value is null when the value is missing.
+bool TakeValue(const char* name, int argc, char** argv, int* at, const char** value) {
+  const char* argument = argv[*at];
+  const size_t length = std::strlen(name);
+  if (std::strncmp(argument, name, length) != 0) return false;
+  if (argument[length] == '=') {
+    *value = argument + length + 1;
+    return true;
+  }
+  if (argument[length] != 0) return false;
+  *value = *at + 1 < argc ? argv[++*at] : nullptr;
+  return true;
 }
 
 }  // namespace
@@ -111,43 +167,70 @@ void PrintUsage(FILE* stream) {
   PrintWindowsRootUsage(stream);  // mounted Windows volume (windows_root/)
 }
 
-ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options, int* firstPath) {
-  // Options may come before or after the paths, up to "--"; the options are moved
-  // in front of the paths (keeping both in their order) so the paths end up in one
-  // run at the end of argv.
-  // --- mounted Windows volume options (windows_root/): they and their values go first.
+void PrintVersion(FILE* stream) {
+  std::fprintf(stream,
+               "pestkill-scan " PESTKILL_VERSION "\n"
+               "Signatures: Trojan.Kestrelon.Gen, the structural variants A, B, C and D\n"
+               "(the same file signature detector as pestkill.exe; its Winlogon impostor\n"
+               "rule needs the live registry and is not part of the offline scan)\n");
+}
+
+ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options) {
+  // --- mounted Windows volume options (windows_root/): taken out first, with their
+  // values, and moved in front of the others.
   int volumeArguments = 0;
   if (!TakeWindowsRootOptions(argc, argv, &options->windowsRoot, &volumeArguments)) {
     PrintUsage(stderr);
     return ParseResult::UsageError;
   }
-  char** start = argv + 1 + volumeArguments;
   // ---
-  char** end = argv + argc;
-  char** doubleDash = std::find_if(start, end, [](const char* a) { return std::strcmp(a, "--") == 0; });
-  char** paths = std::stable_partition(start, doubleDash, IsOption);
-  for (char** at = start; at != paths; ++at) {
-    const char* argument = *at;
+  bool optionsEnded = false;
+  for (int at = 1 + volumeArguments; at < argc; ++at) {
+    const char* argument = argv[at];
+    if (optionsEnded || !IsOption(argument)) {
+      options->paths.push_back(argument);
+      continue;
+    }
+    if (std::strcmp(argument, "--") == 0) {
+      optionsEnded = true;
+      continue;
+    }
     if (std::strcmp(argument, "--help") == 0) {
       PrintUsage(stdout);
       return ParseResult::Help;
     }
+    if (std::strcmp(argument, "--version") == 0) {
+      PrintVersion(stdout);
+      return ParseResult::Version;
+    }
+    const char* value = nullptr;
+    if (TakeValue("--exclude", argc, argv, &at, &value)) {
+      if (value == nullptr || value[0] == 0) return RejectUsage("missing GLOB after", argument);
+      options->excludes.push_back(value);
+      continue;
+    }
+    if (TakeValue("--file-list", argc, argv, &at, &value)) {
+      if (value == nullptr || value[0] == 0) return RejectUsage("missing FILE after", argument);
+      if (options->fileList != nullptr) return RejectUsage("only one file list, not also", value);
+      options->fileList = value;
+      continue;
+    }
     if (argument[1] == '-') {
-      if (!SetLongOption(argument, options)) return RejectUsage("unknown option", argument);
+      if (!SetFlag(argument, options)) return RejectUsage("unknown option", argument);
       continue;
     }
     char unknown[3] = {'-', 0, 0};
     if (!SetShortOptions(argument, options, &unknown[1])) return RejectUsage("unknown option", unknown);
   }
-  if (doubleDash != end) {
-    std::rotate(paths, doubleDash, doubleDash + 1);  // "--" now stands just before the paths
-    ++paths;
-  }
-  if (paths == end && options->windowsRoot.root == nullptr) {
+  if (options->paths.empty() && options->fileList == nullptr && options->windowsRoot.root == nullptr) {
     std::fprintf(stderr, "pestkill-scan: no PATH given\n");
     PrintUsage(stderr);
     return ParseResult::UsageError;
   }
-  *firstPath = static_cast<int>(paths - argv);
+  if (options->nullEnded && options->explain && !options->json) {
+    std::fprintf(stderr, "pestkill-scan: -0 cannot end the lines of --explain; use --json with it\n");
+    PrintUsage(stderr);
+    return ParseResult::UsageError;
+  }
   return ParseResult::Run;
 }

@@ -1,10 +1,14 @@
 #include "tools/pestkill-scan/scan_report.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "tools/pestkill-scan/explanation.h"
 #include "tools/pestkill-scan/json_text.h"
+#include "tools/pestkill-scan/name_text.h"
 #include "tools/pestkill-scan/scan_options.h"
+#include "tools/pestkill-scan/stop_signal.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -14,9 +18,10 @@
 #include <unistd.h>
 #endif
 
+const char DetectionName[] = "Trojan.Kestrelon.Gen";
+
 namespace {
 
-const char DetectionName[] = "Trojan.Kestrelon.Gen";
 constexpr auto ProgressInterval = std::chrono::milliseconds(250);
 
 // Wipes the progress line before any other line goes to the terminal.
@@ -31,7 +36,6 @@ void ShowProgress(ScanReport* report) {
   auto now = std::chrono::steady_clock::now();
   if (now - report->lastProgress < ProgressInterval) return;
   report->lastProgress = now;
-  std::fflush(stdout);
   int width = std::fprintf(stderr, "\rScanned %llu files, %llu infected, %llu errors",
                            static_cast<unsigned long long>(report->counts.files),
                            static_cast<unsigned long long>(report->counts.infected),
@@ -40,21 +44,34 @@ void ShowProgress(ScanReport* report) {
   std::fflush(stderr);
 }
 
-// One object on one line: path, verdict, variant, the error's reason when there is
-// one, the explanation when one was asked for.
-void PutJsonLine(const char* path, const char* verdict, char variantLetter, const char* error,
-                 const FileExplanation* why) {
-  std::fputs("{\"path\":", stdout);
-  PutJsonString(stdout, path);
+// A text line: the name escaped (raw with -0), then the rest, then the line's end.
+void PutTextLine(ScanReport* report, const char* path, const char* status, const char* reason) {
+  PutTextName(*report, path);
+  std::fputs(": ", stdout);
+  std::fputs(status, stdout);
+  if (reason != nullptr) {
+    std::fputs(" (", stdout);
+    PutEscapedName(stdout, reason);
+    std::fputc(')', stdout);
+  }
+  EndTextLine(*report);
+}
+
+// One object on one line: path, verdict, variant, the reason or the error when
+// there is one, the explanation when one was asked for.
+void PutJsonLine(const char* path, const char* verdict, char variantLetter, const char* reasonKey,
+                 const char* reason, const FileExplanation* why) {
+  std::fputc('{', stdout);
+  PutJsonPathMembers(stdout, path);
   std::printf(",\"verdict\":\"%s\",\"variant\":", verdict);
   if (variantLetter != 0) {
     std::printf("\"%c\"", variantLetter);
   } else {
     std::fputs("null", stdout);
   }
-  if (error != nullptr) {
-    std::fputs(",\"error\":", stdout);
-    PutJsonString(stdout, error);
+  if (reason != nullptr) {
+    std::printf(",\"%s\":", reasonKey);
+    PutJsonString(stdout, reason);
   }
   if (why != nullptr) {
     std::fputs(",\"explanation\":", stdout);
@@ -63,7 +80,44 @@ void PutJsonLine(const char* path, const char* verdict, char variantLetter, cons
   std::fputs("}\n", stdout);
 }
 
+void PutErrorLine(ScanReport* report, const char* path, const char* reason) {
+  ClearProgress(report);
+  PutEscapedName(stderr, path);
+  std::fputs(": ERROR ", stderr);
+  PutEscapedName(stderr, reason);
+  std::fputc('\n', stderr);
+}
+
 }  // namespace
+
+// Writing to standard output: nothing once a write has failed. EndRecord pushes
+// the finished line (and its explanation) out at once and notices a failed write.
+bool BeginRecord(ScanReport* report) {
+  if (report->outputFailed) return false;
+  ClearProgress(report);
+  return true;
+}
+
+void EndRecord(ScanReport* report) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return;
+  const int error = errno != 0 ? errno : EIO;
+  report->outputFailed = true;
+  std::fprintf(stderr, "pestkill-scan: cannot write to standard output: %s; the scan stops\n",
+               std::strerror(error));
+}
+
+void BeginErrorLine(ScanReport* report) { ClearProgress(report); }
+
+void PutTextName(const ScanReport& report, const char* name) {
+  if (report.nullEnded) {
+    std::fputs(name, stdout);
+  } else {
+    PutEscapedName(stdout, name);
+  }
+}
+
+void EndTextLine(const ScanReport& report) { std::fputc(report.nullEnded ? '\0' : '\n', stdout); }
 
 void StartReport(ScanReport* report) {
   report->showProgress = isatty(fileno(stderr)) != 0;
@@ -74,71 +128,138 @@ void StartReport(ScanReport* report) {
 void ReportInfected(ScanReport* report, const char* path, char variantLetter, const FileExplanation* why) {
   ++report->counts.files;
   ++report->counts.infected;
-  ClearProgress(report);
-  if (report->form == OutputForm::Json) {
-    PutJsonLine(path, "infected", variantLetter, nullptr, why);
-  } else {
-    if (report->showVariant || why != nullptr) {
-      std::printf("%s: %s FOUND (variant %c)\n", path, DetectionName, variantLetter);
+  if (BeginRecord(report)) {
+    if (report->form == OutputForm::Json) {
+      PutJsonLine(path, "infected", variantLetter, nullptr, nullptr, why);
     } else {
-      std::printf("%s: %s FOUND\n", path, DetectionName);
+      char status[64];
+      if (report->showVariant || why != nullptr) {
+        (void)std::snprintf(status, sizeof status, "%s FOUND (variant %c)", DetectionName, variantLetter);
+      } else {
+        (void)std::snprintf(status, sizeof status, "%s FOUND", DetectionName);
+      }
+      PutTextLine(report, path, status, nullptr);
+      if (why != nullptr) PutExplanationText(stdout, *why);
     }
-    if (why != nullptr) PutExplanationText(stdout, *why);
+    EndRecord(report);
   }
-  std::fflush(stdout);
   ShowProgress(report);
 }
 
 void ReportClean(ScanReport* report, const char* path, const FileExplanation* why) {
   ++report->counts.files;
-  if (report->form == OutputForm::Json) {
-    ClearProgress(report);
-    PutJsonLine(path, "clean", 0, nullptr, why);
-  } else if (report->listClean || why != nullptr) {
-    ClearProgress(report);
-    std::printf("%s: OK\n", path);
-    if (why != nullptr) PutExplanationText(stdout, *why);
+  const bool shown = report->form == OutputForm::Json || report->listClean || why != nullptr;
+  if (shown && BeginRecord(report)) {
+    if (report->form == OutputForm::Json) {
+      PutJsonLine(path, "clean", 0, nullptr, nullptr, why);
+    } else {
+      PutTextLine(report, path, "OK", nullptr);
+      if (why != nullptr) PutExplanationText(stdout, *why);
+    }
+    EndRecord(report);
+  }
+  ShowProgress(report);
+}
+
+void ReportNotChecked(ScanReport* report, const char* path, const char* reason, const FileExplanation* why) {
+  ++report->counts.files;
+  ++report->counts.notChecked;
+  const bool shown = report->form == OutputForm::Json || report->listClean || why != nullptr;
+  if (shown && BeginRecord(report)) {
+    if (report->form == OutputForm::Json) {
+      PutJsonLine(path, "not checked", 0, "reason", reason, why);
+    } else {
+      PutTextLine(report, path, "not checked", reason);
+    }
+    EndRecord(report);
   }
   ShowProgress(report);
 }
 
 void ReportError(ScanReport* report, const char* path, const char* reason, const FileExplanation* why) {
   ++report->counts.errors;
-  ClearProgress(report);
-  if (report->form == OutputForm::Json) {
-    PutJsonLine(path, "error", 0, reason, why);
-  } else if (why != nullptr) {
-    std::printf("%s: ERROR %s\n", path, reason);
-    PutExplanationText(stdout, *why);
+  const bool shown = report->form == OutputForm::Json || why != nullptr;
+  if (shown && BeginRecord(report)) {
+    if (report->form == OutputForm::Json) {
+      PutJsonLine(path, "error", 0, "error", reason, why);
+    } else {
+      PutTextLine(report, path, ("ERROR " + EscapedName(reason)).c_str(), nullptr);
+      PutExplanationText(stdout, *why);
+    }
+    EndRecord(report);
   }
-  std::fflush(stdout);
-  std::fprintf(stderr, "%s: ERROR %s\n", path, reason);
+  PutErrorLine(report, path, reason);
   ShowProgress(report);
 }
 
-void ReportSkipped(ScanReport* report) { ++report->counts.skipped; }
+void ReportSkipped(ScanReport* report, const char* path, const char* reason) {
+  ++report->counts.skipped;
+  const bool shown = report->form == OutputForm::Json || report->listClean;
+  if (shown && BeginRecord(report)) {
+    if (report->form == OutputForm::Json) {
+      PutJsonLine(path, "skipped", 0, "reason", reason, nullptr);
+    } else {
+      PutTextLine(report, path, "skipped", reason);
+    }
+    EndRecord(report);
+  }
+}
 
-void ReportSummary(ScanReport* report) {
+void ReportProblem(ScanReport* report, const char* what, const char* name, const char* reason) {
+  ++report->counts.errors;
   ClearProgress(report);
-  std::fflush(stdout);
-  double seconds =
+  std::fprintf(stderr, "pestkill-scan: %s '", what);
+  PutEscapedName(stderr, name);
+  std::fputs("': ", stderr);
+  PutEscapedName(stderr, reason);
+  std::fputc('\n', stderr);
+}
+
+void ReportSummary(ScanReport* report, int stopSignal) {
+  ClearProgress(report);
+  const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - report->started).count();
   const ScanCounts& counts = report->counts;
+  char buffer[16];
+  const char* signalName = stopSignal != 0 ? StopSignalName(stopSignal, buffer) : nullptr;
+  const int status = ExitStatusFor(*report, stopSignal);
+  if (report->form == OutputForm::Json && BeginRecord(report)) {
+    std::printf("{\"summary\":{\"files\":%llu,\"infected\":%llu,\"not_checked\":%llu,\"errors\":%llu,"
+                "\"skipped\":%llu,\"seconds\":%.3f,\"interrupted\":%s",
+                static_cast<unsigned long long>(counts.files), static_cast<unsigned long long>(counts.infected),
+                static_cast<unsigned long long>(counts.notChecked),
+                static_cast<unsigned long long>(counts.errors), static_cast<unsigned long long>(counts.skipped),
+                seconds, signalName != nullptr ? "true" : "false");
+    if (signalName != nullptr) std::printf(",\"signal\":\"%s\"", signalName);
+    std::printf(",\"exit_status\":%d}}\n", status);
+    EndRecord(report);
+  }
   std::fprintf(stderr,
                "\n----------- SCAN SUMMARY -----------\n"
                "Scanned files: %llu\n"
                "Infected files: %llu\n"
+               "Not checked: %llu\n"
                "Errors: %llu\n"
-               "Skipped (links, pipes, devices): %llu\n"
+               "Skipped: %llu\n"
                "Time: %.3f sec\n",
                static_cast<unsigned long long>(counts.files),
                static_cast<unsigned long long>(counts.infected),
+               static_cast<unsigned long long>(counts.notChecked),
                static_cast<unsigned long long>(counts.errors),
                static_cast<unsigned long long>(counts.skipped), seconds);
+  if (signalName != nullptr) {
+    std::fprintf(stderr, "Interrupted by %s: the counts cover the files scanned until then\n", signalName);
+  }
+  if (report->outputFailed) {
+    std::fprintf(stderr, "Stopped: standard output could not be written; the report there is incomplete\n");
+  }
+  std::fflush(stderr);
 }
 
-int ExitStatusFor(const ScanCounts& counts) {
-  if (counts.infected > 0) return ExitThreatFound;
-  if (counts.errors > 0) return ExitError;
+int ExitStatusFor(const ScanReport& report, int stopSignal) {
+  if (stopSignal != 0) return 128 + stopSignal;
+  if (report.outputFailed) return ExitError;
+  if (report.counts.infected > 0) return ExitThreatFound;
+  if (report.counts.errors > 0) return ExitError;
   return ExitNothingFound;
 }

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "tools/pestkill-scan/json_text.h"
+#include "tools/pestkill-scan/stop_signal.h"
 #include "tools/pestkill-scan/windows_root/hive_file.h"
 #include "tools/pestkill-scan/windows_root/sha256.h"
 #include "tools/pestkill-scan/windows_root/windows_root_report.h"
@@ -322,13 +323,25 @@ bool PrepareQuarantine(const std::string& quarantine, std::string* error) {
 
 void CarryOutPlan(const std::vector<PlannedChange>& changes, const VolumeRegistry& registry,
                   const std::string& quarantine, ScanReport* report) {
-  for (const PlannedChange& change : changes)
-    if (change.kind == ChangeKind::QuarantineFile) QuarantineFile(change, registry, quarantine, report);
+  // A stop signal (or output that cannot be written) ends the clean-up between two
+  // steps; each step is whole, with its manifest line, or not begun.
+  auto stopped = [report]() {
+    if (StopSignal() == 0 && !report->outputFailed) return false;
+    BeginErrorLine(report);
+    std::fputs("pestkill-scan: --clean stopped: the changes not reported done were not made\n", stderr);
+    return true;
+  };
+  for (const PlannedChange& change : changes) {
+    if (change.kind != ChangeKind::QuarantineFile) continue;
+    if (stopped()) return;
+    QuarantineFile(change, registry, quarantine, report);
+  }
 
   std::map<size_t, KeyDeletions> byHive;
   for (const PlannedChange& change : changes)
     if (change.kind != ChangeKind::QuarantineFile) byHive[change.hive][change.key].insert(change.value);
   for (const auto& hive : byHive) {
+    if (stopped()) return;
     std::string detail;
     const bool done = RewriteHive(registry.hives[hive.first], hive.second, quarantine, &detail);
     for (const PlannedChange& change : changes)

@@ -17,6 +17,7 @@
 bool PrepareQuarantine(const std::string& quarantine, std::string* error);
 
 // Every change, in the order planned: first the files, then each hive once with all
-// of its deletions. Each result is reported.
+// of its deletions. Each result is reported. A stop signal, or standard output
+// failing, ends it between two steps.
 void CarryOutPlan(const std::vector<PlannedChange>& changes, const VolumeRegistry& registry,
                   const std::string& quarantine, ScanReport* report);

@@ -3,25 +3,15 @@
 #include <cstdio>
 
 #include "tools/pestkill-scan/json_text.h"
+#include "tools/pestkill-scan/name_text.h"
 
 const char SignatureRule[] = "signature";
 const char ImpostorRule[] = "winlogon impostor";
 
 namespace {
 
-const char DetectionName[] = "Trojan.Kestrelon.Gen";
-
-// Names on the volume and in hives may hold any byte; a control byte in a text line
-// could forge or hide a line, so it is written as \xNN.
-void PutText(FILE* out, const std::string& text) {
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7F) {
-      std::fprintf(out, "\\x%02X", c);
-    } else {
-      std::fputc(c, out);
-    }
-  }
-}
+// Names on the volume and in its hives may hold any byte: in text lines they are
+// escaped as every name the scanner writes (raw with -0 on standard output).
 
 const char* RootName(HiveRole role) {
   switch (role) {
@@ -36,32 +26,42 @@ std::string FullKey(const PlannedChange& change, const VolumeRegistry& registry)
   return std::string(RootName(registry.hives[change.hive].role)) + "\\" + change.key;
 }
 
-void PutChangeText(FILE* out, const PlannedChange& change, const VolumeRegistry& registry) {
+// The names of a change, escaped for standard error, or as PutTextName writes them.
+void PutName(const ScanReport* onStdout, FILE* out, const std::string& name) {
+  if (onStdout != nullptr) {
+    PutTextName(*onStdout, name.c_str());
+  } else {
+    PutEscapedName(out, name.c_str());
+  }
+}
+
+void PutChangeText(const ScanReport* onStdout, FILE* out, const PlannedChange& change,
+                   const VolumeRegistry& registry) {
   if (change.kind == ChangeKind::QuarantineFile) {
     std::fputs("move the file ", out);
-    PutText(out, change.file);
+    PutName(onStdout, out, change.file);
     std::fputs(" into the quarantine", out);
     return;
   }
-  std::fputs("delete value ", out);
-  PutJsonString(out, change.value.c_str());
-  std::fputs(" of ", out);
-  PutText(out, FullKey(change, registry));
+  std::fputs("delete value \"", out);
+  PutName(onStdout, out, change.value);
+  std::fputs("\" of ", out);
+  PutName(onStdout, out, FullKey(change, registry));
   std::fputs(" in ", out);
-  PutText(out, registry.hives[change.hive].path);
+  PutName(onStdout, out, registry.hives[change.hive].path);
 }
 
 void PutChangeJson(FILE* out, const PlannedChange& change, const VolumeRegistry& registry) {
   if (change.kind == ChangeKind::QuarantineFile) {
-    std::fputs("{\"change\":\"quarantine file\",\"path\":", out);
-    PutJsonString(out, change.file.c_str());
+    std::fputs("{\"change\":\"quarantine file\",", out);
+    PutJsonPathMembers(out, change.file.c_str());
     std::fputs("}", out);
     return;
   }
-  std::fputs(change.kind == ChangeKind::DeleteRunValue ? "{\"change\":\"delete run value\",\"hive\":"
-                                                      : "{\"change\":\"delete debugger value\",\"hive\":",
+  std::fputs(change.kind == ChangeKind::DeleteRunValue ? "{\"change\":\"delete run value\","
+                                                      : "{\"change\":\"delete debugger value\",",
              out);
-  PutJsonString(out, registry.hives[change.hive].path.c_str());
+  PutJsonPathMembers(out, "hive", registry.hives[change.hive].path.c_str());
   std::fputs(",\"key\":", out);
   PutJsonString(out, FullKey(change, registry).c_str());
   std::fputs(",\"value\":", out);
@@ -74,9 +74,9 @@ void PutChangeJson(FILE* out, const PlannedChange& change, const VolumeRegistry&
 void ReportHive(ScanReport* report, const VolumeHive& hive, bool clean) {
   const bool failed = !hive.readable;
   if (failed) ++report->counts.errors;
-  if (report->form == OutputForm::Json) {
-    std::fputs("{\"hive\":", stdout);
-    PutJsonString(stdout, hive.path.c_str());
+  if (report->form == OutputForm::Json && BeginRecord(report)) {
+    std::fputc('{', stdout);
+    PutJsonPathMembers(stdout, "hive", hive.path.c_str());
     std::fputs(",\"key\":", stdout);
     PutJsonString(stdout, hive.role == HiveRole::User ? hive.label.c_str() : RootName(hive.role));
     std::printf(",\"state\":\"%s\"", !hive.present ? "missing" : failed ? "unreadable" : "read");
@@ -88,20 +88,26 @@ void ReportHive(ScanReport* report, const VolumeHive& hive, bool clean) {
     if (hive.baseBlock.read)
       std::printf(",\"sequence\":[%u,%u]", hive.baseBlock.sequence1, hive.baseBlock.sequence2);
     std::fputs("}\n", stdout);
-    std::fflush(stdout);
+    EndRecord(report);
   }
   if (failed) {
-    PutText(stderr, hive.path);
-    std::fprintf(stderr, ": ERROR %s hive: ", hive.label.c_str());
-    PutText(stderr, hive.error);
+    BeginErrorLine(report);
+    PutEscapedName(stderr, hive.path.c_str());
+    std::fputs(": ERROR ", stderr);
+    PutEscapedName(stderr, hive.label.c_str());
+    std::fputs(" hive: ", stderr);
+    PutEscapedName(stderr, hive.error.c_str());
     std::fputs("; its Run values are not examined\n", stderr);
   }
   if (hive.baseBlock.Dirty()) {
-    PutText(stderr, hive.path);
+    BeginErrorLine(report);
+    PutEscapedName(stderr, hive.path.c_str());
+    std::fputs(": WARNING ", stderr);
+    PutEscapedName(stderr, hive.label.c_str());
     std::fprintf(stderr,
-                 ": WARNING %s hive was not closed cleanly (base block sequence numbers %u and %u): its "
-                 "newest changes may exist only in its .LOG1/.LOG2 transaction logs, which are not read%s\n",
-                 hive.label.c_str(), hive.baseBlock.sequence1, hive.baseBlock.sequence2,
+                 " hive was not closed cleanly (base block sequence numbers %u and %u): its newest changes "
+                 "may exist only in its .LOG1/.LOG2 transaction logs, which are not read%s\n",
+                 hive.baseBlock.sequence1, hive.baseBlock.sequence2,
                  clean ? "; --clean will not write it" : "; --clean would not write it");
   }
 }
@@ -110,9 +116,10 @@ void ReportDetection(ScanReport* report, const std::string& path, const char* ru
                      const std::vector<PlannedChange>& changes, const VolumeRegistry& registry, bool clean) {
   ++report->counts.files;
   ++report->counts.infected;
+  if (!BeginRecord(report)) return;
   if (report->form == OutputForm::Json) {
-    std::fputs("{\"path\":", stdout);
-    PutJsonString(stdout, path.c_str());
+    std::fputc('{', stdout);
+    PutJsonPathMembers(stdout, path.c_str());
     std::fputs(",\"verdict\":\"infected\",\"variant\":", stdout);
     if (variantLetter != 0) {
       std::printf("\"%c\"", variantLetter);
@@ -126,7 +133,7 @@ void ReportDetection(ScanReport* report, const std::string& path, const char* ru
     }
     std::fputs("]}\n", stdout);
   } else {
-    PutText(stdout, path);
+    PutTextName(*report, path.c_str());
     std::printf(": %s FOUND", DetectionName);
     if (report->showVariant) {
       if (variantLetter != 0) {
@@ -135,52 +142,56 @@ void ReportDetection(ScanReport* report, const std::string& path, const char* ru
         std::printf(" (%s)", rule);
       }
     }
-    std::fputc('\n', stdout);
+    EndTextLine(*report);
     for (const PlannedChange& change : changes) {
       std::fputs(clean ? "  --clean: " : "  --clean would ", stdout);
-      PutChangeText(stdout, change, registry);
-      std::fputc('\n', stdout);
+      PutChangeText(report, stdout, change, registry);
+      EndTextLine(*report);
     }
   }
-  std::fflush(stdout);
+  EndRecord(report);
 }
 
 void ReportCleanResult(ScanReport* report, const PlannedChange& change, const VolumeRegistry& registry, bool done,
                        const std::string& detail) {
   if (!done) ++report->counts.errors;
-  if (report->form == OutputForm::Json) {
-    std::fputs("{\"cleaned\":", stdout);
-    PutChangeJson(stdout, change, registry);
-    std::printf(",\"result\":\"%s\",\"detail\":", done ? "done" : "failed");
-    PutJsonString(stdout, detail.c_str());
-    std::fputs("}\n", stdout);
-  } else if (done) {
-    std::fputs("CLEANED: ", stdout);
-    PutChangeText(stdout, change, registry);
-    std::fputs(": ", stdout);
-    PutText(stdout, detail);
-    std::fputc('\n', stdout);
+  if ((report->form == OutputForm::Json || done) && BeginRecord(report)) {
+    if (report->form == OutputForm::Json) {
+      std::fputs("{\"cleaned\":", stdout);
+      PutChangeJson(stdout, change, registry);
+      std::printf(",\"result\":\"%s\",\"detail\":", done ? "done" : "failed");
+      PutJsonString(stdout, detail.c_str());
+      std::fputs("}\n", stdout);
+    } else {
+      std::fputs("CLEANED: ", stdout);
+      PutChangeText(report, stdout, change, registry);
+      std::fputs(": ", stdout);
+      PutTextName(*report, detail.c_str());
+      EndTextLine(*report);
+    }
+    EndRecord(report);
   }
-  std::fflush(stdout);
   if (!done) {
-    PutText(stderr, change.kind == ChangeKind::QuarantineFile ? change.file : registry.hives[change.hive].path);
+    BeginErrorLine(report);
+    PutEscapedName(stderr,
+                   (change.kind == ChangeKind::QuarantineFile ? change.file : registry.hives[change.hive].path).c_str());
     std::fputs(": ERROR --clean did not ", stderr);
-    PutChangeText(stderr, change, registry);
+    PutChangeText(nullptr, stderr, change, registry);
     std::fputs(": ", stderr);
-    PutText(stderr, detail);
+    PutEscapedName(stderr, detail.c_str());
     std::fputc('\n', stderr);
   }
 }
 
-void ReportNote(ScanReport* report, const std::string& text) {
+void ReportNote(ScanReport* report, const char* text) {
   if (report->form == OutputForm::Json) {
+    if (!BeginRecord(report)) return;
     std::fputs("{\"note\":", stdout);
-    PutJsonString(stdout, text.c_str());
+    PutJsonString(stdout, text);
     std::fputs("}\n", stdout);
-    std::fflush(stdout);
+    EndRecord(report);
   } else {
-    std::fputs("pestkill-scan: ", stderr);
-    PutText(stderr, text);
-    std::fputc('\n', stderr);
+    BeginErrorLine(report);
+    std::fprintf(stderr, "pestkill-scan: %s\n", text);
   }
 }

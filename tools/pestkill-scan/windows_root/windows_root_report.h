@@ -1,5 +1,7 @@
 // The lines of a scan of a mounted volume, text or JSON: each hive's state, each
-// detection with the changes that belong to it, and each result of --clean.
+// detection with the changes that belong to it, and each result of --clean. They
+// go through the scan's report: names escaped as in every text line, paths that
+// are not UTF-8 also as bytes in JSON, and a failed write stops the scan.
 #pragma once
 
 #include <string>
@@ -25,5 +27,6 @@ void ReportDetection(ScanReport* report, const std::string& path, const char* ru
 void ReportCleanResult(ScanReport* report, const PlannedChange& change, const VolumeRegistry& registry, bool done,
                        const std::string& detail);
 
-// A note on standard error (text) or a JSON line {"note":TEXT}.
-void ReportNote(ScanReport* report, const std::string& text);
+// A note of the scanner's own (not a name) on standard error (text) or a JSON line
+// {"note":TEXT}.
+void ReportNote(ScanReport* report, const char* text);

@@ -8,11 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "detect/check_trace.h"
-#include "detect/file_signature_detector.h"
-#include "detect/signatures.h"
-#include "tools/pestkill-scan/file_walk.h"
-#include "tools/pestkill-scan/scan_options.h"
+#include "tools/pestkill-scan/file_scan.h"
+#include "tools/pestkill-scan/stop_signal.h"
 #include "tools/pestkill-scan/windows_root/offline_impostor.h"
 #include "tools/pestkill-scan/windows_root/offline_run_data.h"
 #include "tools/pestkill-scan/windows_root/volume_clean.h"
@@ -20,26 +17,16 @@
 
 namespace {
 
-struct VolumeScan {
+// The volume's scan is a walk of the whole volume as -r does it, with the
+// registry beside it and the clean-up planned as the detections come.
+struct VolumeScan : ScanRun {
   std::string root;
   bool clean = false;
   VolumeShortForms shortForms;
   RunDataCalls<char16_t> calls;
   VolumeRegistry registry;
-  ScanReport report;
   std::vector<PlannedChange> planned;  // in the order the detections came
 };
-
-char VariantLetter(Variant variant) {
-  switch (variant) {
-    case Variant::A: return 'A';
-    case Variant::B: return 'B';
-    case Variant::C: return 'C';
-    case Variant::D: return 'D';
-    case Variant::None: break;
-  }
-  return 0;
-}
 
 // Adds the change unless an earlier detection planned it already; returns whether
 // it was new.
@@ -81,19 +68,22 @@ std::vector<PlannedChange> PlanImpostorClean(VolumeScan* scan, const std::string
   return mine;
 }
 
-void JudgeVolumeFile(void* context, const char* path, const char* openPath, uint64_t size) {
-  VolumeScan* scan = static_cast<VolumeScan*>(context);
-  Variant variant = Variant::None;
-  // As in the plain scan: a file shorter than the entry code is clean unread.
-  if (size >= static_cast<uint64_t>(EntryCodeSize)) {
-    ScanStop stop = ScanStop::Checked;
-    variant = IdentifyVariantStop(openPath, &stop);
-    if (stop == ScanStop::CannotOpen) {
-      ReportError(&scan->report, path, "cannot be opened");
-      return;
-    }
-  }
-  if (variant != Variant::None) {
+// A file of the volume. The Winlogon impostor rule looks at the name and the
+// registry, not at the content, so every name of a file is held against it; the
+// signatures judge the content once, under the first name met. A file they find
+// is a signature detection; one they do not (clean, or not checked) is an impostor
+// detection when the rule holds for this name.
+void JudgeVolumeFile(void* context, const char* path, const char* openPath, uint64_t size, FileIdentity identity) {
+  VolumeScan* scan = static_cast<VolumeScan*>(static_cast<ScanRun*>(context));
+  std::u16string windowsPath;
+  std::u16string upperTarget;
+  const bool impostor = WindowsPathOf(scan->root, path, &windowsPath) &&
+                        IsOfflineWinlogonImpostor(scan->registry, windowsPath, scan->calls, &upperTarget);
+  if (!impostor && !FirstTimeJudged(scan, path, identity)) return;
+  scan->judged.insert({identity.device, identity.file});
+  FileJudgement judgement;
+  JudgeSignatures(*scan, openPath, size, &judgement);
+  if (judgement.verdict == Verdict::Infected) {
     // A signature match: only the file goes, as the live tool leaves the registry alone.
     PlannedChange file;
     file.kind = ChangeKind::QuarantineFile;
@@ -101,25 +91,14 @@ void JudgeVolumeFile(void* context, const char* path, const char* openPath, uint
     file.rule = SignatureRule;
     std::vector<PlannedChange> mine;
     if (Plan(scan, file)) mine.push_back(file);
-    ReportDetection(&scan->report, path, SignatureRule, VariantLetter(variant), mine, scan->registry, scan->clean);
-    return;
-  }
-  std::u16string windowsPath;
-  std::u16string upperTarget;
-  if (WindowsPathOf(scan->root, path, &windowsPath) &&
-      IsOfflineWinlogonImpostor(scan->registry, windowsPath, scan->calls, &upperTarget)) {
+    ReportDetection(&scan->report, path, SignatureRule, judgement.variant, mine, scan->registry, scan->clean);
+  } else if (impostor && judgement.verdict != Verdict::Unreadable) {
     ReportDetection(&scan->report, path, ImpostorRule, 0, PlanImpostorClean(scan, path, upperTarget),
                     scan->registry, scan->clean);
-    return;
+  } else {
+    ReportJudgement(scan, path, judgement);
   }
-  ReportClean(&scan->report, path, nullptr);
 }
-
-void ReportWalkError(void* context, const char* path, const char* reason) {
-  ReportError(&static_cast<VolumeScan*>(context)->report, path, reason);
-}
-
-void CountSkipped(void* context, const char* /*path*/) { ReportSkipped(&static_cast<VolumeScan*>(context)->report); }
 
 int Refuse(const char* text, const char* argument = nullptr) {
   std::fprintf(stderr, "pestkill-scan: %s%s%s\n", text, argument != nullptr ? ": " : "",
@@ -148,12 +127,14 @@ bool LiesWithin(const std::string& inner, const std::string& root) {
 
 }  // namespace
 
-int RunWindowsRootScan(const ScanOptions& options, int extraPaths) {
+int RunWindowsRootScan(const ScanOptions& options) {
   const WindowsRootOptions& volume = options.windowsRoot;
-  if (extraPaths > 0) return Refuse("--windows-root scans the whole volume and takes no PATH");
+  if (!options.paths.empty() || options.fileList != nullptr)
+    return Refuse("--windows-root scans the whole volume and takes no PATH or --file-list");
   if (options.explain) return Refuse("--explain is not available with --windows-root");
 
   VolumeScan scan;
+  scan.options = options;
   scan.root = volume.root;
   while (scan.root.size() > 1 && scan.root.back() == '/') scan.root.pop_back();
   struct stat st;
@@ -175,9 +156,9 @@ int RunWindowsRootScan(const ScanOptions& options, int extraPaths) {
   scan.shortForms.root = scan.root;
   scan.calls = OfflineRunDataCalls(&scan.shortForms);
 
-  scan.report.form = options.json ? OutputForm::Json : OutputForm::Text;
-  scan.report.listClean = options.listClean;
-  scan.report.showVariant = options.showVariant;
+  ConfigureRun(&scan);
+  scan.walk.recursive = true;  // the whole volume, as -r walks it
+  CatchStopSignals();
   StartReport(&scan.report);
 
   LoadVolumeRegistry(scan.root, scan.calls, &scan.registry);
@@ -185,10 +166,18 @@ int RunWindowsRootScan(const ScanOptions& options, int extraPaths) {
   if (!scan.registry.systemRootFromHive)
     ReportNote(&scan.report, "SOFTWARE does not name the system root; C:\\Windows is assumed");
 
-  const WalkVisitor visitor = {&scan, JudgeVolumeFile, ReportWalkError, CountSkipped};
-  WalkOperand(scan.root.c_str(), true, &visitor);
+  const WalkVisitor visitor = ScanVisitor(&scan, JudgeVolumeFile);
+  if (!Stopping(scan)) WalkOperand(scan.root.c_str(), scan.walk, &visitor);
 
-  if (scan.clean) CarryOutPlan(scan.planned, scan.registry, volume.quarantine, &scan.report);
-  ReportSummary(&scan.report);
-  return ExitStatusFor(scan.report.counts);
+  // A scan cut short has not seen the whole volume: what it planned is not carried
+  // out halfway through the detections.
+  if (scan.clean && Stopping(scan)) {
+    BeginErrorLine(&scan.report);
+    std::fprintf(stderr, "pestkill-scan: the scan stopped before its end; --clean changed nothing\n");
+  } else if (scan.clean) {
+    CarryOutPlan(scan.planned, scan.registry, volume.quarantine, &scan.report);
+  }
+  const int stopSignal = StopSignal();
+  ReportSummary(&scan.report, stopSignal);
+  return ExitStatusFor(scan.report, stopSignal);
 }

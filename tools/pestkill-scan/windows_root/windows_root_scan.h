@@ -5,6 +5,6 @@
 
 struct ScanOptions;
 
-// Runs the whole scan and returns the exit status. extraPaths is how many PATH
-// operands were given besides the volume (any is a usage error).
-int RunWindowsRootScan(const ScanOptions& options, int extraPaths);
+// Runs the whole scan and returns the exit status, by the same rules as a scan of
+// PATH operands. A PATH or --file-list given besides the volume is a usage error.
+int RunWindowsRootScan(const ScanOptions& options);

@@ -5,7 +5,7 @@
 #include "tools/pestkill-scan/scan_options.h"
 #include "tools/pestkill-scan/windows_root/windows_root_scan.h"
 
-int RunWindowsRootScan(const ScanOptions& /*options*/, int /*extraPaths*/) {
+int RunWindowsRootScan(const ScanOptions& /*options*/) {
   std::fprintf(stderr,
                "pestkill-scan: --windows-root is not available in this build: it needs the "
                "registry hive library (libhivex), which only the Linux build links\n");
