@@ -172,7 +172,7 @@ void PrintVersion(FILE* stream) {
                "pestkill-scan " PESTKILL_VERSION "\n"
                "Signatures: Trojan.Kestrelon.Gen, the structural variants A, B, C and D\n"
                "(the same file signature detector as pestkill.exe; its Winlogon impostor\n"
-               "rule needs the live registry and is not part of the offline scan)\n");
+               "rule needs a registry: the offline scan applies it with --windows-root)\n");
 }
 
 ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options) {

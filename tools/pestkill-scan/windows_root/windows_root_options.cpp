@@ -21,12 +21,16 @@ const char Usage[] =
     "A hive whose base block sequence numbers differ was not closed cleanly: a\n"
     "WARNING line names it (its transaction logs are not read) and --clean does not\n"
     "write it. A hive that is missing or cannot be read gives an ERROR line and the\n"
-    "scan goes on. With --json each hive gives {\"hive\":PATH,\"key\":ROOT,\"state\":\n"
-    "\"read\"|\"missing\"|\"unreadable\",[\"error\":TEXT,]\"dirty\":BOOL,[\"sequence\":[N,N]]},\n"
-    "each detection adds \"rule\":\"signature\"|\"winlogon impostor\" and \"changes\":[...],\n"
-    "and each step of --clean gives {\"cleaned\":CHANGE,\"result\":\"done\"|\"failed\",\n"
-    "\"detail\":TEXT}. --explain is not available with --windows-root, which needs\n"
-    "the Linux build with libhivex.\n";
+    "scan goes on. The walk, the escaping of names (hive paths, key paths and\n"
+    "value names too: a key reads HKLM\\\\SOFTWARE\\\\...), --exclude, -x, -a, -0, the\n"
+    "summary and the exit status are those of a scan of PATHs; a scan cut short\n"
+    "changes nothing. With --json each hive gives {\"hive\":PATH,[\"hive_bytes\":B64,]\n"
+    "\"key\":ROOT,\"state\":"
+    "\"read\"|\"missing\"|\"unreadable\",[\"error\":TEXT,]\"dirty\":BOOL,\n"
+    "[\"sequence\":[N,N]]}, each detection adds \"rule\":\"signature\"|\"winlogon\n"
+    "impostor\" and \"changes\":[...], and each step of --clean gives {\"cleaned\":\n"
+    "CHANGE,\"result\":\"done\"|\"failed\",\"detail\":TEXT}. --explain is not available\n"
+    "with --windows-root, which needs a Linux build that links libhivex.\n";
 
 // The value of "--name VALUE" or "--name=VALUE" at argv[*at]; *at moves past it.
 // Null when argv[*at] is not this option; *missing when it is, without a value.
