@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+enum class Variant { None = 0, A, B, C, D };
+
 struct CheckTrace {
   bool matched = false;
   const char* failedTest = nullptr;  // e.g. "VbHeader +0x04 (u16)", "optional header SizeOfCode"

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "detect/field_test.h"
+#include "detect/field_rules.h"
 #include "image/pe_records.h"
 
 #define ROW_FILE_SIZE(low, high) {FileSizeRecord, 0, 4, low, high, "file size"}

@@ -4,9 +4,8 @@
 
 #include <cstdint>
 
+#include "detect/field_rules.h"  // EntryCodeSize
 #include "image/pe_records.h"
-
-constexpr int EntryCodeSize = 1024;
 
 struct CheckTrace;  // detect/check_trace.h: why a check stopped, for the offline scanner
 

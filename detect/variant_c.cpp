@@ -2,22 +2,15 @@
 // 0x1B000 bytes, .data without raw data), a project path of two backslashes and a
 // digit, a fixed stub in the DOS stub area and a run of 11-byte records near the
 // end of the code.
-#include <cstring>
-
+#include "detect/check_run.h"
 #include "detect/field_rows.h"
-#include "detect/field_test.h"
-#include "detect/signature_steps.h"
 #include "detect/signatures.h"
-#include "detect/template_count.h"
-#include "image/byte_pattern.h"
-#include "image/read_exact.h"
-#include "image/vb_header_reader.h"
 
 namespace {
 
 // The records handed in by the file signature detector. Bytes 7, 8 and 9 of 0xFF
 // mark a call at most 256 bytes backwards.
-const FieldTest HeaderTests[] = {
+constexpr FieldTest HeaderTests[] = {
     ROW_FILE_SIZE(0x1C000, 0x1E000),
     ROW_FILE_HEADER(NumberOfSections, 3, 3),
     ROW_OPTIONAL(AddressOfEntryPoint, 0x1100, 0x1200),
@@ -40,7 +33,7 @@ const FieldTest HeaderTests[] = {
     ROW_ENTRY_BYTE(9, 0xFF),
 };
 
-const FieldTest SectionTests[] = {
+constexpr FieldTest SectionTests[] = {
     ROW_SECTION(Section2Record, "section 2 header", PointerToRawData, 0, 0),
     ROW_SECTION(Section2Record, "section 2 header", SizeOfRawData, 0, 0),
     ROW_SECTION(Section2Record, "section 2 header", Characteristics, 0xC0000040, 0xC0000040),
@@ -51,7 +44,7 @@ const FieldTest SectionTests[] = {
     ROW_SECTION_VIRTUAL_SIZE(Section1Record, "section 1 header", 0x19000, 0x1C000),
 };
 
-const FieldTest VbHeaderTests[] = {
+constexpr FieldTest VbHeaderTests[] = {
     ROW_VB_HEADER_U32(0x34, 0x30F000, 0x30F000),
     ROW_VB_HEADER_U32(0x38, 0xFFFFFF00, 0xFFFFFF00),
     ROW_VB_HEADER_U32(0x24, 0x409, 0x409),
@@ -75,7 +68,7 @@ const FieldTest VbHeaderTests[] = {
     ROW_VB_HEADER_U16(0x22, 0x0A, 0x0A),
 };
 
-const FieldTest ProjectInfoTests[] = {
+constexpr FieldTest ProjectInfoTests[] = {
     ROW_PROJECT_INFO_U32(0x14, 0x818, 0x818),
     ROW_PROJECT_INFO_U32(0x238, 6, 6),
     ROW_PROJECT_INFO_U32(0x1C, 0x401190, 0x4011B0),
@@ -88,7 +81,7 @@ const FieldTest ProjectInfoTests[] = {
     ROW_PROJECT_INFO_U32(0x00, 0x1F4, 0x1F4),
 };
 
-const FieldTest ComRegDataTests[] = {
+constexpr FieldTest ComRegDataTests[] = {
     ROW_COM_REG_U32(0x08, 0x40, 0x40),
     ROW_COM_REG_U32(0x0C, 0, 0),
     ROW_COM_REG_U32(0x04, 0x30, 0x30),
@@ -100,76 +93,18 @@ const FieldTest ComRegDataTests[] = {
 
 constexpr uint32_t ProjectPathMinDigits = 1;
 
-const uint8_t StubPattern[16] = {
-    0xB7, 0x12, 0x07, 0xDB, 0xF3, 0x73, 0x69, 0x88, 0xF3, 0x73, 0x69, 0x88, 0xF3, 0x73, 0x69, 0x88,
-};
-
-// Byte 4 is free. After a hit the count moves on 13 bytes (12 plus 1), so records
-// packed every 12 bytes are counted every other one.
-const uint8_t RecordTemplateBytes[11] = {0x76, 0x01, 0x00, 0x1B, 0x00, 0x00, 0x2A, 0xFD, 0xB7, 0x01, 0x00};
-const ByteTemplate RecordTemplate = {RecordTemplateBytes, 11, 4, 13, 9};
-constexpr uint32_t MinRecordCount = 8;
-
 }  // namespace
-
-bool HasStubPattern(const uint8_t* window) {
-  return FindBytePattern(window, static_cast<int32_t>(StubWindowSize), StubPattern,
-                         static_cast<int32_t>(sizeof StubPattern)) != -1;
-}
-
-uint32_t CountRecords(const uint8_t* window) { return CountTemplateHits(window, WorkBufferSize, RecordTemplate); }
 
 int CheckVariantC(int fd, int32_t fileSize, const uint8_t* entryCode, const IMAGE_FILE_HEADER* fileHeader,
                   const IMAGE_SECTION_HEADER* lastSection, const OptionalHeader32* optionalHeader,
                   CheckTrace* trace) {
-  RecordSet records;
-  records.Set(EntryCodeRecord, entryCode);
-  records.Set(FileHeaderRecord, fileHeader);
-  records.Set(OptionalHeaderRecord, optionalHeader);
-  records.Set(LastSectionRecord, lastSection);
-  records.SetFileSize(fileSize);
-  if (!RunFieldTests(HeaderTests, records, trace)) return 0;
-
-  if (!IsVbProgram(fd)) return FailStep(trace, "IsVbProgram", "true");
-  uint8_t head[SectionTableHeadSize] = {};
-  if (!ReadSectionTableHead(fd, head)) return FailStep(trace, "section table head read", "succeeds");
-  records.Set(Section1Record, head);
-  records.Set(Section2Record, head + sizeof(IMAGE_SECTION_HEADER));
-  if (!RunFieldTests(SectionTests, records, trace)) return 0;
-  if (!SectionNameStartsWith(head, ".text")) return FailStep(trace, "section 1 header Name", ".text");
-  if (!SectionNameStartsWith(head + sizeof(IMAGE_SECTION_HEADER), ".data"))
-    return FailStep(trace, "section 2 header Name", ".data");
-
-  VbHeader header;
-  std::memset(&header, 0, sizeof header);
-  if (!ReadVbHeader(fd, &header)) return FailStep(trace, "ReadVbHeader", "succeeds");
-  records.Set(VbHeaderRecord, header.bytes);
-  if (!RunFieldTests(VbHeaderTests, records, trace)) return 0;
-
-  VbProjectInfo info;
-  std::memset(&info, 0, sizeof info);
-  if (!ReadVbProjectInfo(fd, &info)) return FailStep(trace, "ReadVbProjectInfo", "succeeds");
-  records.Set(VbProjectInfoRecord, info.bytes);
-  if (!RunFieldTests(ProjectInfoTests, records, trace)) return 0;
-
-  VbComRegData comRegData;
-  std::memset(&comRegData, 0, sizeof comRegData);
-  if (!ReadVbComRegData(fd, &comRegData)) return FailStep(trace, "ReadVbComRegData", "succeeds");
-  records.Set(VbComRegDataRecord, comRegData.bytes);
-  if (!RunFieldTests(ComRegDataTests, records, trace)) return 0;
-
-  // One work buffer holds the path, then each window in turn.
-  uint8_t work[WorkBufferSize] = {};
-  if (!TestProjectPath(fd, reinterpret_cast<char*>(work), ProjectPathMinDigits, trace)) return 0;
-
-  std::memset(work, 0, sizeof work);
-  if (!ReadExactAt(fd, StubWindowOffset, work, StubWindowSize)) return FailStep(trace, "stub window read", "succeeds");
-  if (!HasStubPattern(work)) return FailStep(trace, "stub pattern", "found");
-
-  std::memset(work, 0, sizeof work);
-  if (!ReadExactAt(fd, RecordWindowOffset, work, WorkBufferSize))
-    return FailStep(trace, "record window read", "succeeds");
-  const uint32_t count = CountRecords(work);
-  if (count < MinRecordCount) return FailValue(trace, "record count", count, "at least 8");
-  return Matched(trace);
+  CheckRun run(fd, trace, entryCode, fileHeader, optionalHeader);
+  run.HandInFileSize(fileSize);
+  run.HandInLastSection(lastSection);
+  return run.Rows<HeaderTests>() && run.IsVbProgram() && run.SectionTableHead<SectionTests>() &&
+         run.VbHeader<VbHeaderTests>() && run.ProjectInfo<ProjectInfoTests>() &&
+         run.ComRegData<ComRegDataTests>() && run.ProjectPath(ProjectPathMinDigits) &&
+         run.Window(StubWindow) && run.Holds(HasStubPattern(run.Work()), "stub pattern", "found") &&
+         run.Window(RecordWindow) && run.AtLeast("record count", CountRecords(run.Work()), MinRecordCount) &&
+         run.Matched();
 }

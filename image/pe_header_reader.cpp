@@ -2,7 +2,9 @@
 
 #include <cstring>
 
-#include "platform/crt_io.h"
+#include "image/file_read.h"
+#include "image/section_table_reader.h"
+#include "platform/crt_io.h"  // _stricmp
 
 namespace {
 
@@ -19,56 +21,18 @@ constexpr uint16_t NativeSubsystem = 1;
 // bits. Native images (drivers) are mapped without this rounding.
 constexpr uint32_t MaxAlignmentUnit = 512;
 
-// Offsets are computed in unsigned 32-bit arithmetic from untrusted fields and
-// handed to the runtime as its signed 32-bit file offsets; a value at or above 2 GiB
-// becomes negative and the seek fails, as it does in the runtime.
-long AsFileOffset(uint32_t offset) { return static_cast<long>(static_cast<int32_t>(offset)); }
+// Seeks whose result the header readers do not test: a seek that fails leaves the
+// position where it was, and the read that follows reads from there.
+void SeekUnchecked(int fd, uint32_t offset) { (void)SeekFileTo(fd, AsFileOffset(offset)); }
 
-uint32_t SeekTo(int fd, uint32_t offset) {
-  return static_cast<uint32_t>(_lseek(fd, AsFileOffset(offset), SEEK_SET));
-}
-
-// Reads count bytes at the current position; returns how many came back (0 on error).
+// Reads count bytes at the position; returns how many came back (0 on error).
 uint32_t ReadHere(int fd, void* buffer, uint32_t count) {
-  int got = _read(fd, buffer, count);
+  const int32_t got = ReadFileHere(fd, buffer, count);
   return got < 0 ? 0u : static_cast<uint32_t>(got);
 }
 
-// The section table is read in blocks of this many headers: a walk over a table of
-// 65,535 headers costs about 2,000 reads instead of 65,535 seeks and reads.
-constexpr uint32_t HeadersPerRead = 32;
-constexpr uint32_t BlockSize = HeadersPerRead * SectionHeaderSize;
-
-// A position tracked past a read, handed back to the runtime's 32-bit offsets.
-long AsPosition(int64_t position) { return static_cast<long>(static_cast<int32_t>(position)); }
-
-// The runtime's file offsets are signed 32-bit: a seek to a header at or above 2 GiB
-// fails and leaves the position where it was.
-constexpr uint32_t MaxSeekable = 0x7FFFFFFFu;
-
-// File offset of a section header; a table near the top of the 32-bit range wraps
-// around to the start of the file.
-uint32_t HeaderOffset(uint32_t table, uint32_t index) { return table + SectionHeaderSize * index; }
-
-bool Seekable(uint32_t table, uint32_t index) { return HeaderOffset(table, index) <= MaxSeekable; }
-
-// How many headers just below index end (at most one block's worth) lie on the same
-// side of 2 GiB as header end-1. A table spans under 3 MB, so it crosses 2 GiB or
-// wraps past 4 GiB at most once, and a run below 2 GiB never wraps.
-uint32_t RunLength(uint32_t table, uint32_t end) {
-  bool seekable = Seekable(table, end - 1);
-  uint32_t headers = 1;
-  while (headers < HeadersPerRead && headers < end &&
-         Seekable(table, end - 1 - headers) == seekable)
-    ++headers;
-  return headers;
-}
-
-IMAGE_SECTION_HEADER HeaderIn(const uint8_t* block, uint32_t index) {
-  IMAGE_SECTION_HEADER header;
-  std::memcpy(&header, block + SectionHeaderSize * index, sizeof header);
-  return header;
-}
+// Puts the position back where a fixed-header reader found it.
+void RestorePosition(int fd, int32_t saved) { (void)SeekFileTo(fd, saved); }
 
 void FormSectionNameText(const IMAGE_SECTION_HEADER& header, char* text) {
   std::memcpy(text, header.Name, IMAGE_SIZEOF_SHORT_NAME);
@@ -107,20 +71,20 @@ uint32_t MapIntoSection(const OptionalHeader32& optional, const IMAGE_SECTION_HE
 // kilobyte of entry code that every signature reads, so no verdict depends on the
 // value; 0 keeps the offsets built on it small and non-negative.
 int32_t GetPeHeaderOffset(int fd) {
-  long saved = _tell(fd);
+  const int32_t saved = TellFilePosition(fd);
   uint8_t dos[DosHeaderSize];
-  (void)_lseek(fd, 0, SEEK_SET);
+  SeekUnchecked(fd, 0);
   if (ReadHere(fd, dos, DosHeaderSize) != DosHeaderSize) return 0;
-  (void)_lseek(fd, saved, SEEK_SET);
+  RestorePosition(fd, saved);
   return static_cast<int32_t>(LoadU32Le(dos, DosPeHeaderOffsetField));
 }
 
 int ReadFileHeader(int fd, IMAGE_FILE_HEADER* header) {
-  long saved = _tell(fd);
+  const int32_t saved = TellFilePosition(fd);
   uint32_t at = static_cast<uint32_t>(GetPeHeaderOffset(fd)) + SignatureSize;
-  (void)SeekTo(fd, at);
+  SeekUnchecked(fd, at);
   (void)ReadHere(fd, header, FileHeaderSize);
-  (void)_lseek(fd, saved, SEEK_SET);
+  RestorePosition(fd, saved);
   return 1;
 }
 
@@ -137,11 +101,11 @@ int32_t GetOptionalHeaderOffset(int fd) {
 }
 
 int ReadOptionalHeader(int fd, OptionalHeader32* header) {
-  long saved = _tell(fd);
+  const int32_t saved = TellFilePosition(fd);
   uint32_t at = static_cast<uint32_t>(GetOptionalHeaderOffset(fd));
-  (void)SeekTo(fd, at);
+  SeekUnchecked(fd, at);
   (void)ReadHere(fd, header, OptionalHeaderSize);
-  (void)_lseek(fd, saved, SEEK_SET);
+  RestorePosition(fd, saved);
   return 1;
 }
 
@@ -161,35 +125,20 @@ int32_t GetSectionTableOffset(int fd) {
                               DataDirectorySize * optional.NumberOfRvaAndSizes);
 }
 
+// The headers are read back to back after one seek to the table: when that seek
+// fails, they come from wherever the position was.
 int32_t FindSectionHeaderOffset(int fd, const char* name) {
-  uint32_t table = static_cast<uint32_t>(GetSectionTableOffset(fd));
-  uint32_t count = static_cast<uint32_t>(GetSectionCount(fd));
-  (void)SeekTo(fd, table);
+  const uint32_t table = static_cast<uint32_t>(GetSectionTableOffset(fd));
+  const uint32_t count = static_cast<uint32_t>(GetSectionCount(fd));
+  SectionTableReader headers(fd, table, count);
+  (void)headers.Seek(table);
   if (count == 0 || name == nullptr) return -1;
-  // The headers are read back to back from wherever the seek left the position (a
-  // seek that fails leaves it where it was), so blocks deliver the same bytes as
-  // reads of one header each.
-  int64_t position = _tell(fd);
-  uint8_t block[BlockSize];
+  IMAGE_SECTION_HEADER header;
   char text[SectionNameTextSize];
-  for (uint32_t left = count; left > 0;) {
-    uint32_t headers = left < HeadersPerRead ? left : HeadersPerRead;
-    uint32_t got = ReadHere(fd, block, SectionHeaderSize * headers);
-    uint32_t complete = got / SectionHeaderSize;  // a header cut short never matches
-    for (uint32_t i = 0; i < complete; ++i) {
-      IMAGE_SECTION_HEADER header = HeaderIn(block, i);
-      FormSectionNameText(header, text);
-      if (_stricmp(text, name) != 0) continue;
-      int64_t at = position + SectionHeaderSize * i;
-      // The position ends just past the matching header, as after a read of it alone.
-      if (SectionHeaderSize * (i + 1) != got)
-        (void)_lseek(fd, AsPosition(at + SectionHeaderSize), SEEK_SET);
-      return static_cast<int32_t>(at);
-    }
-    // Only the end of the file cuts a read short: every later header is missing too.
-    if (got != SectionHeaderSize * headers) break;
-    position += got;
-    left -= headers;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (headers.Read(&header) != SectionHeaderSize) continue;  // a header cut short never matches
+    FormSectionNameText(header, text);
+    if (_stricmp(text, name) == 0) return headers.Position() - static_cast<int32_t>(SectionHeaderSize);
   }
   return -1;
 }
@@ -197,10 +146,10 @@ int32_t FindSectionHeaderOffset(int fd, const char* name) {
 int ReadSectionHeaderByName(int fd, const char* name, IMAGE_SECTION_HEADER* header) {
   int32_t offset = FindSectionHeaderOffset(fd, name);
   if (offset == -1) return 0;
-  long saved = _tell(fd);
-  (void)_lseek(fd, offset, SEEK_SET);
+  const int32_t saved = TellFilePosition(fd);
+  (void)SeekFileTo(fd, offset);
   (void)ReadHere(fd, header, SectionHeaderSize);
-  (void)_lseek(fd, saved, SEEK_SET);
+  RestorePosition(fd, saved);
   return 1;
 }
 
@@ -212,65 +161,24 @@ uint32_t RvaToFileOffset(int fd, uint32_t rva) {
   OptionalHeader32 optional;
   std::memset(&optional, 0, sizeof optional);
   (void)ReadOptionalHeader(fd, &optional);
-  uint32_t table = static_cast<uint32_t>(GetSectionTableOffset(fd));
-  uint32_t count = static_cast<uint32_t>(GetSectionCount(fd));
+  const uint32_t table = static_cast<uint32_t>(GetSectionTableOffset(fd));
+  const uint32_t count = static_cast<uint32_t>(GetSectionCount(fd));
+  SectionTableReader headers(fd, table, count);
 
   uint32_t lowest = 0xFFFFFFFFu;
   IMAGE_SECTION_HEADER header;
-  uint8_t block[BlockSize];
-  for (uint32_t end = count; end > 0;) {
-    // Headers first..end-1, all below 2 GiB or all at or above it, in one read.
-    uint32_t headers = RunLength(table, end);
-    uint32_t first = end - headers;
-    if (HeaderOffset(table, end - 1) <= MaxSeekable) {
-      // Back to back in the file, lowest first; the walk takes them from the top.
-      uint32_t at = HeaderOffset(table, first);
-      (void)SeekTo(fd, at);
-      uint32_t got = ReadHere(fd, block, SectionHeaderSize * headers);
-      if (got != SectionHeaderSize * headers) {
-        // The file ends inside the top header, the first one the walk reads: the walk
-        // stops there, and the position is where a read of that header alone leaves it.
-        if (got < SectionHeaderSize * (headers - 1)) (void)SeekTo(fd, HeaderOffset(table, end - 1));
-        break;
-      }
-      for (uint32_t i = headers; i-- > 0;) {
-        header = HeaderIn(block, i);
-        if (header.VirtualAddress < lowest) lowest = header.VirtualAddress;
-        if (header.SizeOfRawData == 0) continue;
-        if (header.VirtualAddress <= rva && rva < SectionEnd(header)) {
-          // The position ends just past the matching header.
-          if (i + 1 != headers) (void)SeekTo(fd, HeaderOffset(table, first + i + 1));
-          return MapIntoSection(optional, header, rva);
-        }
-      }
-      // A header-at-a-time walk would stand just past the lowest header now; the next
-      // read depends on that when its seek fails.
-      uint32_t next = first != 0 ? HeaderOffset(table, first - 1) : HeaderOffset(table, count - 1);
-      if (headers > 1 && next > MaxSeekable) (void)SeekTo(fd, at + SectionHeaderSize);
-    } else {
-      // Each seek fails and leaves the position alone, so each read takes the 40
-      // bytes after the previous one: the run comes in walk order from here.
-      int64_t position = _tell(fd);
-      uint32_t got = ReadHere(fd, block, SectionHeaderSize * headers);
-      uint32_t complete = got / SectionHeaderSize;
-      for (uint32_t i = 0; i < complete; ++i) {
-        header = HeaderIn(block, i);
-        if (header.VirtualAddress < lowest) lowest = header.VirtualAddress;
-        if (header.SizeOfRawData == 0) continue;
-        if (header.VirtualAddress <= rva && rva < SectionEnd(header)) {
-          if (i + 1 != headers)
-            (void)_lseek(fd, AsPosition(position + SectionHeaderSize * (i + 1)), SEEK_SET);
-          return MapIntoSection(optional, header, rva);
-        }
-      }
-      if (complete != headers) break;
-    }
-    end = first;
+  for (uint32_t index = count; index-- > 0;) {
+    (void)headers.Seek(headers.HeaderOffset(index));
+    if (headers.Read(&header) != SectionHeaderSize) break;
+    if (header.VirtualAddress < lowest) lowest = header.VirtualAddress;
+    if (header.SizeOfRawData != 0 && header.VirtualAddress <= rva && rva < SectionEnd(header))
+      return MapIntoSection(optional, header, rva);
   }
 
+  // A second look at the last section, whose end is inclusive.
   if (count != 0) {
-    (void)SeekTo(fd, table + SectionHeaderSize * (count - 1));
-    if (ReadHere(fd, &header, SectionHeaderSize) != SectionHeaderSize) return rva;
+    (void)headers.Seek(headers.HeaderOffset(count - 1));
+    if (headers.Read(&header) != SectionHeaderSize) return rva;
     if (header.SizeOfRawData != 0 && header.VirtualAddress <= rva && rva <= SectionEnd(header))
       return MapIntoSection(optional, header, rva);
   }
@@ -299,7 +207,7 @@ int ReadLastSectionHeader(int fd, char* name, IMAGE_SECTION_HEADER* header) {
   uint32_t table = static_cast<uint32_t>(GetSectionTableOffset(fd));
   uint32_t count = static_cast<uint32_t>(GetSectionCount(fd));
   if (count != 0) {
-    (void)SeekTo(fd, table + SectionHeaderSize * (count - 1));
+    SeekUnchecked(fd, table + SectionHeaderSize * (count - 1));
     if (ReadHere(fd, header, SectionHeaderSize) == SectionHeaderSize) {
       FormSectionNameText(*header, name);
       return 1;

@@ -1,8 +1,7 @@
 #include "image/resource_walker.h"
 
 #include "image/pe_records.h"
-#include "image/read_exact.h"
-#include "platform/crt_io.h"
+#include "image/file_read.h"
 
 namespace {
 
@@ -96,19 +95,9 @@ int FindIn(int fd, NameFilter filter, uint32_t identifier, uint32_t directoryOff
            uint32_t resourceBase, Outputs out, int depth, WalkContext& walk);
 
 // Offsets in the tree are relative to the resource base; a sum past 2 GiB is not a
-// file offset, and ReadExactAt refuses it.
+// file offset, and the reads refuse it.
 int ReadAt(int fd, uint32_t offset, void* buffer, uint32_t count) {
-  return ReadExactAt(fd, static_cast<int32_t>(offset), buffer, count);
-}
-
-// Reads up to count bytes at offset; returns how many came back, 0 if the seek did
-// not land. On a file only the end of the file cuts a read short, so an entry lies
-// in the file exactly when its bytes came back.
-uint32_t ReadUpTo(int fd, uint32_t offset, uint8_t* buffer, uint32_t count) {
-  int32_t at = static_cast<int32_t>(offset);
-  if (at < 0 || _lseek(fd, at, SEEK_SET) != at) return 0;
-  int got = _read(fd, buffer, count);
-  return got < 0 ? 0u : static_cast<uint32_t>(got);
+  return ReadExactAt(fd, AsFileOffset(offset), buffer, count);
 }
 
 // Compares the filter's bytes with the low bytes of the stored UTF-16 units, exactly
@@ -165,7 +154,7 @@ int FindIn(int fd, NameFilter filter, uint32_t identifier, uint32_t directoryOff
   uint8_t level = static_cast<uint8_t>(path.length);
   if (!walk.entered.Enter(directoryOffset, filters, level)) return 0;
   uint8_t block[DirectorySize + EntrySize * EntriesPerRead];
-  uint32_t got = ReadUpTo(fd, directoryOffset, block, sizeof block);
+  uint32_t got = ReadUpTo(fd, AsFileOffset(directoryOffset), block, sizeof block);
   if (got < DirectorySize) return 0;
   uint32_t count = uint32_t{LoadU16Le(block, 12)} + LoadU16Le(block, 14);
   const uint8_t* entries = block + DirectorySize;
@@ -178,7 +167,7 @@ int FindIn(int fd, NameFilter filter, uint32_t identifier, uint32_t directoryOff
     if (slot == 0 && i != 0) {
       uint32_t remaining = count - i < EntriesPerRead ? count - i : EntriesPerRead;
       entries = block;
-      available = ReadUpTo(fd, directoryOffset + DirectorySize + EntrySize * i, block,
+      available = ReadUpTo(fd, AsFileOffset(directoryOffset + DirectorySize + EntrySize * i), block,
                            EntrySize * remaining) / EntrySize;
     }
     // An entry cut off by the end of the file yields nothing, and so do all after it.

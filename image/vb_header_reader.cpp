@@ -2,9 +2,8 @@
 
 #include <cstring>
 
+#include "image/file_read.h"
 #include "image/pe_header_reader.h"
-#include "image/read_exact.h"
-#include "platform/crt_io.h"
 
 namespace {
 
@@ -20,11 +19,12 @@ constexpr uint8_t VbMagic[4] = {'V', 'B', '5', '!'};
 
 enum class CallOpcode { Required, Ignored };
 
-// Follows the entry code's push to the program header and leaves the file
-// positioned on it. Returns the header's file offset, or -1.
-int32_t SeekVbHeader(int fd, CallOpcode call) {
+// Follows the entry code's push to the program header. Returns the header's file
+// offset, or -1.
+int32_t LocateVbHeader(int fd, CallOpcode call) {
   const int32_t entry = static_cast<int32_t>(GetEntryPointFileOffset(fd));
-  const int32_t length = static_cast<int32_t>(_filelength(fd));
+  const int32_t length = GetFileLength(fd);
+  // The entry code may start at offset 0: an entry point at RVA 0 runs the headers.
   if (entry < 0 || entry >= length) return -1;
 
   uint8_t head[EntryCodeHeadSize] = {};
@@ -35,18 +35,15 @@ int32_t SeekVbHeader(int fd, CallOpcode call) {
   // A pushed address below ImageBase or outside every section maps to -1, which is
   // negative here; offset 0 is the DOS header and cannot hold a program header.
   const int32_t header = static_cast<int32_t>(VaToFileOffset(fd, LoadU32Le(head, EntryPushedAddress)));
-  if (header <= 0 || header >= length) return -1;
-  if (_lseek(fd, header, SEEK_SET) != header) return -1;
-  return header;
+  return InsideFile(header, length) ? header : -1;
 }
 
-// Maps a VA held in a record and positions the file there; the VA must map to a
-// positive file offset. No test against the file length: the exact read that
-// follows fails on its own when the record lies beyond the end.
-int SeekMappedVa(int fd, uint32_t va) {
+// Reads a record at a VA held in another record; the VA must map to a positive file
+// offset. No test against the file length: the exact read fails on its own when the
+// record lies beyond the end.
+int ReadAtMappedVa(int fd, uint32_t va, void* record, uint32_t size) {
   const int32_t offset = static_cast<int32_t>(VaToFileOffset(fd, va));
-  if (offset <= 0) return 0;
-  return _lseek(fd, offset, SEEK_SET) == offset ? 1 : 0;
+  return offset > 0 && ReadExactAt(fd, offset, record, size) ? 1 : 0;
 }
 
 // The low byte of each unit, up to the first zero unit or maxUnits units,
@@ -64,16 +61,16 @@ void NarrowUnits(char* output, const uint8_t* wide, size_t maxUnits) {
 }  // namespace
 
 int IsVbProgram(int fd) {
-  if (SeekVbHeader(fd, CallOpcode::Required) < 0) return 0;
+  const int32_t header = LocateVbHeader(fd, CallOpcode::Required);
   uint8_t magic[sizeof VbMagic] = {};
-  if (_read(fd, magic, sizeof magic) != static_cast<int>(sizeof magic)) return 0;
+  if (header < 0 || !ReadExactAt(fd, header, magic, sizeof magic)) return 0;
   return std::memcmp(magic, VbMagic, sizeof VbMagic) == 0 ? 1 : 0;
 }
 
 int ReadVbHeader(int fd, VbHeader* header) {
   if (header == nullptr) return 0;
-  if (SeekVbHeader(fd, CallOpcode::Ignored) < 0) return 0;
-  if (_read(fd, header->bytes, sizeof header->bytes) != static_cast<int>(sizeof header->bytes)) return 0;
+  const int32_t at = LocateVbHeader(fd, CallOpcode::Ignored);
+  if (at < 0 || !ReadExactAt(fd, at, header->bytes, sizeof header->bytes)) return 0;
   return std::memcmp(header->bytes, VbMagic, sizeof VbMagic) == 0 ? 1 : 0;
 }
 
@@ -82,8 +79,7 @@ int ReadVbProjectInfo(int fd, VbProjectInfo* info) {
   VbHeader header;
   std::memset(&header, 0, sizeof header);
   if (!ReadVbHeader(fd, &header)) return 0;
-  if (!SeekMappedVa(fd, LoadU32Le(header.bytes, VbHeaderProjectInfoAddress))) return 0;
-  return _read(fd, info->bytes, sizeof info->bytes) == static_cast<int>(sizeof info->bytes) ? 1 : 0;
+  return ReadAtMappedVa(fd, LoadU32Le(header.bytes, VbHeaderProjectInfoAddress), info->bytes, sizeof info->bytes);
 }
 
 int ReadVbComRegData(int fd, VbComRegData* data) {
@@ -93,8 +89,7 @@ int ReadVbComRegData(int fd, VbComRegData* data) {
   if (!ReadVbHeader(fd, &header)) return 0;
   const uint32_t address = LoadU32Le(header.bytes, VbHeaderComRegDataAddress);
   if (address == 0) return 0;
-  if (!SeekMappedVa(fd, address)) return 0;
-  return _read(fd, data->bytes, sizeof data->bytes) == static_cast<int>(sizeof data->bytes) ? 1 : 0;
+  return ReadAtMappedVa(fd, address, data->bytes, sizeof data->bytes);
 }
 
 int ReadVbProjectPath(int fd, char* buffer, uint32_t bufferSize) {

@@ -39,7 +39,7 @@ double MedianMs(Call call) {
 Timing TimeJudgement(const std::string& name, const std::vector<uint8_t>& bytes) {
   testpe::TempFile file(bytes);
   const char* path = file.Path().c_str();
-  return {"judgement " + name, MedianMs([path] { (void)IdentifyVariant(path); })};
+  return {"judgement " + name, MedianMs([path] { (void)JudgeImageFile(path); })};
 }
 
 Timing TimeWalk(const adversarial::ResourceShape& shape) {

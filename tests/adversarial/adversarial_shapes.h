@@ -10,7 +10,7 @@
 
 namespace adversarial {
 
-// A whole file for the judgement (IdentifyVariant / ScanImageFile).
+// A whole file for the judgement (JudgeImageFile / ScanImageFile).
 struct ImageShape {
   std::string name;
   std::vector<uint8_t> bytes;

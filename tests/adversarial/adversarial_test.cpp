@@ -29,7 +29,7 @@ TEST_P(ImageShapeTest, JudgementEndsCleanAndClosesTheFile) {
   testpe::TempFile file(shape.bytes);
   int before = NextDescriptor(file);
   ScanTrace trace;
-  EXPECT_EQ(IdentifyVariant(file.Path().c_str(), &trace), Variant::None);
+  EXPECT_EQ(JudgeImageFile(file.Path().c_str(), nullptr, &trace), Variant::None);
   EXPECT_NE(trace.stop, ScanStop::CannotOpen);
   EXPECT_FALSE(ScanImageFile(file.Path().c_str()));
   EXPECT_EQ(NextDescriptor(file), before);
@@ -44,7 +44,7 @@ TEST(VariantAWithTree, JudgementReachesTheResourceWalk) {
     SCOPED_TRACE(shape.name);
     testpe::TempFile file(shape.bytes);
     ScanTrace trace;
-    (void)IdentifyVariant(file.Path().c_str(), &trace);
+    (void)JudgeImageFile(file.Path().c_str(), nullptr, &trace);
     ASSERT_TRUE(trace.ran[0]);
     ASSERT_NE(trace.variants[0].failedTest, nullptr);
     EXPECT_STREQ(trace.variants[0].failedTest, "version block read");

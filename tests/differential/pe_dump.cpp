@@ -18,7 +18,7 @@
 #include <string>
 
 #include "image/pe_header_reader.h"
-#include "image/read_exact.h"
+#include "image/file_read.h"
 #include "image/resource_walker.h"
 #include "platform/crt_io.h"
 

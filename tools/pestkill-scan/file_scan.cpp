@@ -1,6 +1,5 @@
 #include "tools/pestkill-scan/file_scan.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "detect/signatures.h"
@@ -8,22 +7,6 @@
 #include "tools/pestkill-scan/stop_signal.h"
 
 namespace {
-
-// Files of 2 GiB or more. The detector meets them with their length held at the
-// largest 32-bit value, but the Visual Basic header reader still bounds the
-// program header by the 32-bit file length, which such a file does not have: no
-// Visual Basic program is found in it, so variants A and D cannot match, and a
-// "no match" is no judgement. Such a file is reported as not checked.
-constexpr uint64_t LargestJudgedSize = 0x7FFFFFFF;
-
-std::string TooLongReason(uint64_t size) {
-  char text[160];
-  (void)std::snprintf(text, sizeof text,
-                      "the file is %llu bytes, 2 GiB or more: its Visual Basic records cannot be located, "
-                      "so variants A and D cannot be tested",
-                      static_cast<unsigned long long>(size));
-  return text;
-}
 
 void OnWalkError(void* context, const char* path, const char* reason) {
   ReportError(&static_cast<ScanRun*>(context)->report, path, reason);
@@ -98,11 +81,11 @@ void JudgeSignatures(const ScanRun& run, const char* openPath, uint64_t size, Fi
   ScanStop stop = ScanStop::Checked;
   Variant variant = Variant::None;
   if (run.options.explain) {
-    variant = IdentifyVariant(openPath, &judgement->trace);
+    variant = JudgeImageFile(openPath, nullptr, &judgement->trace);
     stop = judgement->trace.stop;
     judgement->why.trace = &judgement->trace;
   } else {
-    variant = IdentifyVariantStop(openPath, &stop);
+    variant = JudgeImageFile(openPath, &stop);
   }
   if (stop == ScanStop::CannotOpen) {
     judgement->verdict = Verdict::Unreadable;
@@ -112,9 +95,6 @@ void JudgeSignatures(const ScanRun& run, const char* openPath, uint64_t size, Fi
   } else if (stop != ScanStop::Checked) {
     judgement->verdict = Verdict::NotChecked;
     judgement->reason = StopReason(stop);
-  } else if (size > LargestJudgedSize) {
-    judgement->verdict = Verdict::NotChecked;
-    judgement->reason = TooLongReason(size);
   }
 }
 

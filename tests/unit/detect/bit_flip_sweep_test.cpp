@@ -107,7 +107,7 @@ TEST_P(BitFlipSweep, DamagedImageMatchesItsOwnVariantOrNothing) {
 
   PatchableFile file(bytes);
   ASSERT_TRUE(file.IsOpen());
-  ASSERT_EQ(IdentifyVariant(file.Path()), original) << "the undamaged image";
+  ASSERT_EQ(JudgeImageFile(file.Path()), original) << "the undamaged image";
   const int freeBefore = NextFreeDescriptor(file.Path());
   ASSERT_NE(freeBefore, -1);
 
@@ -123,7 +123,7 @@ TEST_P(BitFlipSweep, DamagedImageMatchesItsOwnVariantOrNothing) {
       SCOPED_TRACE(where);
       ASSERT_TRUE(file.Put(offset, static_cast<uint8_t>(bytes[offset] ^ mask)));
 
-      const Variant found = IdentifyVariant(file.Path());
+      const Variant found = JudgeImageFile(file.Path());
       EXPECT_TRUE(found == original || found == Variant::None) << "judged variant " << VariantName(found);
       EXPECT_EQ(NextFreeDescriptor(file.Path()), freeBefore) << "a descriptor was left open";
 
@@ -136,7 +136,7 @@ TEST_P(BitFlipSweep, DamagedImageMatchesItsOwnVariantOrNothing) {
     }
     ASSERT_TRUE(file.Put(offset, bytes[offset]));
   }
-  EXPECT_EQ(IdentifyVariant(file.Path()), original) << "the image after every byte was put back";
+  EXPECT_EQ(JudgeImageFile(file.Path()), original) << "the image after every byte was put back";
 
   // The sweep reaches the checks: every structure holds a byte whose damage clears
   // the verdict, and such flips are common, not a handful of lucky bytes. The PE

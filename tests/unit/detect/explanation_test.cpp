@@ -48,7 +48,7 @@ TEST(Explanation, NamesTheFirstFailingTest) {
     c.change(image);
     testpe::TempFile file = image.Write();
     ScanTrace trace;
-    EXPECT_EQ(IdentifyVariant(file.Path().c_str(), &trace), Variant::None);
+    EXPECT_EQ(JudgeImageFile(file.Path().c_str(), nullptr, &trace), Variant::None);
     ASSERT_EQ(trace.stop, ScanStop::Checked);
     const CheckTrace& check = trace.variants[c.variant - 'A'];
     EXPECT_FALSE(check.matched);
@@ -65,7 +65,7 @@ TEST(Explanation, NamesTheFirstFailingTest) {
 TEST(Explanation, AMatchLeavesNoFailedTest) {
   testpe::TempFile file = testpe::VariantDImage().Write();
   ScanTrace trace;
-  ASSERT_EQ(IdentifyVariant(file.Path().c_str(), &trace), Variant::D);
+  ASSERT_EQ(JudgeImageFile(file.Path().c_str(), nullptr, &trace), Variant::D);
   EXPECT_TRUE(trace.variants[3].matched);
   EXPECT_EQ(trace.variants[3].failedTest, nullptr);
   EXPECT_STREQ(trace.variants[3].required, "");

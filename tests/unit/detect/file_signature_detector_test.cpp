@@ -37,14 +37,14 @@ struct Probe {
 Variant Identify(const VbImage& image, ScanTrace* trace) {
   testpe::TempFile file = image.Write();
   Probe probe;
-  const Variant variant = IdentifyVariant(file.Path().c_str(), trace);
+  const Variant variant = JudgeImageFile(file.Path().c_str(), nullptr, trace);
   probe.ExpectNothingLeftOpen();
   EXPECT_EQ(ScanImageFile(file.Path().c_str()), variant != Variant::None);
   probe.ExpectNothingLeftOpen();
   return variant;
 }
 
-TEST(IdentifyVariant, ReportsEachVariantAfterTheEarlierOnesFailed) {
+TEST(JudgeImageFile, ReportsEachVariantAfterTheEarlierOnesFailed) {
   for (char letter : {'A', 'B', 'C', 'D'}) {
     SCOPED_TRACE(std::string("variant ") + letter);
     ScanTrace trace;
@@ -83,7 +83,7 @@ VbImage MatchingCAndD() {
   return image;
 }
 
-TEST(IdentifyVariant, FirstMatchInOrderWins) {
+TEST(JudgeImageFile, FirstMatchInOrderWins) {
   struct OrderCase {
     const char* name;
     VbImage image;
@@ -104,7 +104,7 @@ TEST(IdentifyVariant, FirstMatchInOrderWins) {
   }
 }
 
-TEST(IdentifyVariant, StopsBeforeTheChecks) {
+TEST(JudgeImageFile, StopsBeforeTheChecks) {
   struct StopCase {
     const char* name;
     std::function<void(VbImage&)> change;
@@ -146,27 +146,27 @@ TEST(IdentifyVariant, StopsBeforeTheChecks) {
   EXPECT_EQ(trace.stop, ScanStop::Checked);
 }
 
-TEST(IdentifyVariant, PathsThatCannotBeOpened) {
+TEST(JudgeImageFile, PathsThatCannotBeOpened) {
   Probe probe;
   ScanTrace trace;
   const std::string missing = testpe::TempDirectory() + "pestkill-no-such-file.exe";
-  EXPECT_EQ(IdentifyVariant(missing.c_str(), &trace), Variant::None);
+  EXPECT_EQ(JudgeImageFile(missing.c_str(), nullptr, &trace), Variant::None);
   EXPECT_EQ(trace.stop, ScanStop::CannotOpen);
   EXPECT_FALSE(ScanImageFile(missing.c_str()));
-  EXPECT_EQ(IdentifyVariant(nullptr, &trace), Variant::None);
+  EXPECT_EQ(JudgeImageFile(nullptr, nullptr, &trace), Variant::None);
   EXPECT_EQ(trace.stop, ScanStop::CannotOpen);
   EXPECT_FALSE(ScanImageFile(nullptr));
   EXPECT_FALSE(ScanImageFile(""));
   probe.ExpectNothingLeftOpen();
 }
 
-TEST(IdentifyVariant, CleanFilesAreNotReported) {
+TEST(JudgeImageFile, CleanFilesAreNotReported) {
   testpe::PeImage plain;  // a valid image without any Visual Basic records
   plain.AddSection(".text", 0x1000, 0x800, 0x200, 0x800, testpe::CodeSection);
   plain.Optional().AddressOfEntryPoint = 0x1000;
   ScanTrace trace;
   testpe::TempFile file = plain.Write();
-  EXPECT_EQ(IdentifyVariant(file.Path().c_str(), &trace), Variant::None);
+  EXPECT_EQ(JudgeImageFile(file.Path().c_str(), nullptr, &trace), Variant::None);
   EXPECT_EQ(trace.stop, ScanStop::Checked);
   for (int i = 0; i < 4; ++i) EXPECT_TRUE(trace.ran[i]);
 }
@@ -219,7 +219,7 @@ TEST(TruncationSweep, CutImagesDoNotMatch) {
       if (length > bytes.size()) continue;
       SCOPED_TRACE(std::string("variant ") + letter + " cut at " + std::to_string(length));
       testpe::TempFile file(std::vector<uint8_t>(bytes.begin(), bytes.begin() + length));
-      const Variant found = IdentifyVariant(file.Path().c_str());
+      const Variant found = JudgeImageFile(file.Path().c_str());
       EXPECT_EQ(found, length >= needed ? variant : Variant::None);
     }
     probe.ExpectNothingLeftOpen();

@@ -72,7 +72,7 @@ TEST(LargeFile, SizeRowsSeeTheLengthHeldAtTheLargest32BitValue) {
     const std::unique_ptr<testpe::TempFile> file = WriteLongImage(c);
     if (file == nullptr) GTEST_SKIP() << "the file system cannot hold a file this long";
     ScanTrace trace;
-    EXPECT_EQ(IdentifyVariant(file->Path().c_str(), &trace), Variant::None);
+    EXPECT_EQ(JudgeImageFile(file->Path().c_str(), nullptr, &trace), Variant::None);
     EXPECT_EQ(trace.stop, ScanStop::Checked) << "a long file is judged, not passed over";
     const CheckTrace& own = trace.variants[c.variant - 'A'];
     ASSERT_NE(own.failedTest, nullptr);
@@ -83,10 +83,9 @@ TEST(LargeFile, SizeRowsSeeTheLengthHeldAtTheLargest32BitValue) {
 }
 
 // A and D have no size row and read their records near the start of the file, so
-// a long file of theirs matches. Disabled: the Visual Basic header reader still
-// bounds the program header by the 32-bit file length (-1 for these files), so
-// IsVbProgram fails; with the same held length there, every row passes.
-TEST(LargeFile, DISABLED_VariantsWithoutASizeRowStillMatch) {
+// a long file of theirs matches: the Visual Basic header reader bounds the program
+// header by the same held length.
+TEST(LargeFile, VariantsWithoutASizeRowStillMatch) {
   const LargeFileCase cases[] = {
       {"A at 2 GiB exactly", 'A', 2 * GiB, false},
       {"A at 2.2 GB", 'A', 2200000000, false},
@@ -99,7 +98,7 @@ TEST(LargeFile, DISABLED_VariantsWithoutASizeRowStillMatch) {
     const std::unique_ptr<testpe::TempFile> file = WriteLongImage(c);
     if (file == nullptr) GTEST_SKIP() << "the file system cannot hold a file this long";
     ScanTrace trace;
-    EXPECT_EQ(IdentifyVariant(file->Path().c_str(), &trace), static_cast<Variant>(c.variant - 'A' + 1));
+    EXPECT_EQ(JudgeImageFile(file->Path().c_str(), nullptr, &trace), static_cast<Variant>(c.variant - 'A' + 1));
     EXPECT_TRUE(ScanImageFile(file->Path().c_str()));
   }
 }

@@ -120,7 +120,7 @@ Outcome Judge(char variant, const Where& where, uint32_t value) {
   testpe::OpenFd fd = file.Open();
   Outcome outcome{-1, CheckTrace()};
   SharedRecords records;
-  if (!ReadSharedRecords(fd, &records)) {
+  if (ReadSharedRecords(fd, &records) != ScanStop::Checked) {
     outcome.trace.failedTest = "(shared records)";
     return outcome;
   }

@@ -1,4 +1,4 @@
-#include "detect/field_test.h"
+#include "detect/field_rules.h"
 
 #include <cstdio>
 #include <cstring>
@@ -6,20 +6,13 @@
 #include "detect/check_trace.h"
 #include "image/pe_records.h"
 
-namespace {
-
-// The requirement as the variant tables spell it: "0x2636", "0x1000-0x1300",
-// "0 or 0x30-0x60".
-void DescribeRow(const FieldTest& test, char* text, size_t size) {
-  const char* zero = test.accept == Accept::ZeroOrRange ? "0 or " : "";
-  if (test.low == test.high)
-    (void)std::snprintf(text, size, "%s0x%X", zero, static_cast<unsigned>(test.low));
+void DescribeRange(uint32_t low, uint32_t high, Accept accept, char* text, size_t size) {
+  const char* zero = accept == Accept::ZeroOrRange ? "0 or " : "";
+  if (low == high)
+    (void)std::snprintf(text, size, "%s0x%X", zero, static_cast<unsigned>(low));
   else
-    (void)std::snprintf(text, size, "%s0x%X-0x%X", zero, static_cast<unsigned>(test.low),
-                        static_cast<unsigned>(test.high));
+    (void)std::snprintf(text, size, "%s0x%X-0x%X", zero, static_cast<unsigned>(low), static_cast<unsigned>(high));
 }
-
-}  // namespace
 
 void RecordSet::SetFileSize(int32_t size) {
   const uint32_t bits = static_cast<uint32_t>(size);
@@ -54,40 +47,9 @@ int RunFieldTests(const FieldTest* tests, size_t count, const RecordSet& records
       trace->failedTest = tests[i].label;
       trace->hasFound = true;
       trace->found = value;
-      DescribeRow(tests[i], trace->required, sizeof trace->required);
+      DescribeRange(tests[i].low, tests[i].high, tests[i].accept, trace->required, sizeof trace->required);
     }
     return 0;
-  }
-  return 1;
-}
-
-int FailStep(CheckTrace* trace, const char* label, const char* required) {
-  if (trace != nullptr) {
-    trace->matched = false;
-    trace->failedTest = label;
-    trace->hasFound = false;
-    trace->found = 0;
-    (void)std::snprintf(trace->required, sizeof trace->required, "%s", required);
-  }
-  return 0;
-}
-
-int FailValue(CheckTrace* trace, const char* label, uint32_t found, const char* required) {
-  if (trace != nullptr) {
-    (void)FailStep(trace, label, required);
-    trace->hasFound = true;
-    trace->found = found;
-  }
-  return 0;
-}
-
-int Matched(CheckTrace* trace) {
-  if (trace != nullptr) {
-    trace->matched = true;
-    trace->failedTest = nullptr;
-    trace->hasFound = false;
-    trace->found = 0;
-    trace->required[0] = 0;
   }
   return 1;
 }

@@ -1,12 +1,10 @@
-#include <cstring>
+#include "detect/version_name.h"
 
-#include "detect/signature_steps.h"
 #include "image/byte_pattern.h"
+#include "image/file_read.h"
 #include "image/pe_header_reader.h"
 #include "image/pe_records.h"
-#include "image/read_exact.h"
 #include "image/resource_walker.h"
-#include "platform/crt_io.h"
 
 const uint8_t VersionKey[VersionKeySize] = {
     0x49, 0x00, 0x6E, 0x00, 0x74, 0x00, 0x65, 0x00, 0x72, 0x00, 0x6E, 0x00, 0x61,
@@ -16,11 +14,6 @@ const uint8_t VersionKey[VersionKeySize] = {
 namespace {
 
 constexpr uint32_t RtVersion = 16;
-
-bool InsideFile(uint32_t offset, int32_t fileSize) {
-  const int32_t signedOffset = static_cast<int32_t>(offset);
-  return signedOffset > 0 && signedOffset < fileSize;
-}
 
 bool IsDigit(uint8_t c) { return c >= 0x30 && c <= 0x39; }
 
@@ -39,14 +32,14 @@ int ReadVersionBlock(int fd, int32_t fileSize, uint8_t* block) {
   if (!ReadExactAt(fd, static_cast<int32_t>(entry), rvaBytes, sizeof rvaBytes)) return 0;
 
   const uint32_t root = RvaToFileOffset(fd, LoadU32Le(rvaBytes, 0));
-  if (!InsideFile(root, fileSize)) return 0;
+  if (!InsideFile(static_cast<int32_t>(root), fileSize)) return 0;
 
   uint32_t dataRva = 0;
   uint32_t dataSize = 0;  // not used: the block is read whatever size is declared
   if (!FindResourceEntry(fd, nullptr, 0, RtVersion, root, root, &dataRva, &dataSize, 0)) return 0;
 
   const uint32_t data = RvaToFileOffset(fd, dataRva);
-  if (!InsideFile(data, fileSize)) return 0;
+  if (!InsideFile(static_cast<int32_t>(data), fileSize)) return 0;
   return ReadExactAt(fd, static_cast<int32_t>(data), block, VersionBlockSize);
 }
 
@@ -67,3 +60,6 @@ bool PassesNameRuleB(const uint8_t* block, int32_t keyOffset) {
   if (IsDigit(c0) && c1 == 0) return true;
   return IsDigit(c0) && IsDigit(c1) && ValueByte(block, keyOffset, 2) == 0;
 }
+
+const NameRule NameRuleA = {44, PassesNameRuleA, "eight characters, no digit"};
+const NameRule NameRuleB = {34, PassesNameRuleB, "one or two digits"};
