@@ -445,6 +445,9 @@ class Clean(VolumeCase):
             ["--windows-root", v.root, "--clean", "--quarantine", self.quarantine, v.root],
             ["--windows-root"],
             ["--windows-root", v.host("Temp/winlogon32.exe")],
+            ["--windows-root", v.root, "--clean", "--quarantine", self.quarantine, "--file-list", "-"],
+            ["--windows-root", v.root, "--explain"],
+            ["--windows-root", v.root, "--", "--clean"],
         ]
         for arguments in cases:
             rc, out, err = run_scanner(*arguments)

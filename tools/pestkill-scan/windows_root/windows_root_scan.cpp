@@ -1,9 +1,9 @@
 #include "tools/pestkill-scan/windows_root/windows_root_scan.h"
 
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
