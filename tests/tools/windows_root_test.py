@@ -15,11 +15,13 @@ import hashlib
 import json
 import os
 import shutil
+import signal
 import stat
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 import hivex
@@ -657,6 +659,29 @@ class OnTheScansRoads(VolumeCase):
         self.assertIn("%s: %s FOUND\n" % (deep, DETECTION), out)
         self.assertIn("%s: %s FOUND\n" % (v.windows_to_host(v.IMPOSTOR), DETECTION), out)
         self.assertNotIn("ERROR", err)
+
+    def test_a_stop_signal_ends_the_scan_with_its_summary_and_no_clean_up(self):
+        v = self.volume
+        for number in range(3000):  # more lines than a pipe holds: the scanner waits for the reader
+            write_file(v.host("Bulk/%04d.txt" % number), b"")
+        before = fingerprint(v.root)
+        scanner = subprocess.Popen([ARGS.scanner, "--json", "--clean", "--quarantine", self.quarantine,
+                                    "--windows-root", v.root], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            time.sleep(1)
+            scanner.send_signal(signal.SIGTERM)
+            out, err = scanner.communicate(timeout=TIMEOUT)
+        finally:
+            if scanner.poll() is None:
+                scanner.kill()
+        err = err.decode()
+        self.assertEqual(scanner.returncode, 143, err)
+        summary = json_lines(out.decode())[-1]["summary"]
+        self.assertEqual((summary["interrupted"], summary["signal"], summary["exit_status"]), (True, "SIGTERM", 143))
+        self.assertLess(summary["files"], 3000)
+        self.assertIn("--clean changed nothing", err)
+        self.assertEqual(fingerprint(v.root), before)
+        self.assertEqual(os.listdir(self.quarantine), [])
 
     def test_output_that_cannot_be_written_stops_the_scan_before_any_clean_up(self):
         v = self.volume
