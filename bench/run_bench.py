@@ -225,16 +225,16 @@ def live_scan(args, workdir):
     """Medians (seconds) of a full pestkill.exe scan and of the bare walk, in one
     prefix with IDLE_PROCESSES idle processes besides Wine's own."""
     sys.path.insert(0, os.path.join(args.repo, "tests", "e2e"))
-    import pexpect  # noqa: E402
-    from wine_prefix import WINE, WinePrefix  # noqa: E402
+    from console_session import COMPLETED, ConsoleSession  # noqa: E402
+    from helper_programs import helper_path  # noqa: E402
+    from wine_prefix import WinePrefix  # noqa: E402
     build = args.win64_build
-    pestkill = os.path.join(build, "driver", "pestkill.exe")
-    bare = os.path.join(build, "bench", "bench_bare_walk.exe")
-    sleeper = os.path.join(build, "tests", "e2e", "pestkill_e2e_sleeper.exe")
-    lister = os.path.join(build, "tests", "e2e", "pestkill_e2e_list_processes.exe")
+    pestkill, bare, sleeper, lister = (helper_path(build, name)
+                                       for name in ("pestkill", "bare_walk", "sleeper", "lister"))
     for path in (pestkill, bare, sleeper, lister):
         if not os.path.exists(path):
             fail("missing %s" % path)
+    completed = COMPLETED.strip().encode()
     with WinePrefix("bench", lister=lister) as prefix:
         prefix.put_file("C:\\bench\\idle.exe", sleeper)
         for _ in range(IDLE_PROCESSES):
@@ -254,32 +254,20 @@ def live_scan(args, workdir):
             # Both programs run as a user runs them: standard input is a terminal,
             # so Wine gives each the same console. pestkill.exe ends in its key wait;
             # the key goes in as soon as its closing line is out.
-            handle, out = tempfile.mkstemp(dir=workdir)
-            os.close(handle)
-            started = time.monotonic()
-            child = pexpect.spawn("/bin/sh", ["-c", 'exec "$0" "$@" > "%s"' % out, WINE, program],
-                                  env=prefix.env, timeout=300, echo=False)
-            if key:
-                while child.isalive():
-                    with open(out, "rb") as source:
-                        if b"Scanning Completed" in source.read():
-                            break
-                    time.sleep(0.002)
-                child.send("k")
-            child.expect(pexpect.EOF)
-            child.close()
-            seconds = time.monotonic() - started
-            with open(out, "rb") as source:
-                output = source.read()
-            os.remove(out)
-            return seconds, output
+            with ConsoleSession(prefix, program, timeout=300, poll=0.002) as session:
+                if key:
+                    session.wait_for_text(completed)
+                    session.finish_with_key("k")
+                else:
+                    session.wait_for_end()
+                return session.seconds(), session.output()
 
         timed(pestkill, True)  # warm-up: first start of each in this server session
         timed(bare, False)
         scans, walks = [], []
         for repetition in range(args.runs):
             seconds, output = timed(pestkill, True)
-            if b"Scanning Completed" not in output:
+            if completed not in output:
                 fail("pestkill.exe did not complete its scan: %r" % output)
             scans.append(seconds)
             seconds, output = timed(bare, False)

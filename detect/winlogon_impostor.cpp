@@ -32,7 +32,7 @@ struct AnsiPath {
   }
   static void UpperCase(char* text) { (void)_strupr(text); }
   static int32_t ScanRun(const char* target, uint8_t hive, int32_t* found) {
-    return ScanRunKey(target, RunKey, hive, 0, 0, found);
+    return ScanRunKey(target, RunKey, hive, MatchEachValue, DetectOnly, found);
   }
 };
 
@@ -58,7 +58,7 @@ struct WidePath {
   }
   static void UpperCase(wchar_t* text) { UpperCaseAsciiLetters(text); }
   static int32_t ScanRun(const wchar_t* target, uint8_t hive, int32_t* found) {
-    return ScanRunKeyWide(target, RunKey, hive, 0, 0, found);
+    return ScanRunKeyWide(target, RunKey, hive, MatchEachValue, DetectOnly, found);
   }
 };
 

@@ -53,7 +53,7 @@ void CleanRunKeysOfImage(const char* path, const wchar_t* widePath) {
     if (length < MAX_PATH) {
       wmemcpy(upperPath, widePath, length + 1);
       UpperCaseAsciiLetters(upperPath);
-      (void)CleanRunKeysWide(upperPath, RunKey, 0);
+      (void)CleanRunKeysWide(upperPath, RunKey, MatchEachValue);
     }
     return;
   }
@@ -62,7 +62,7 @@ void CleanRunKeysOfImage(const char* path, const wchar_t* widePath) {
   if (length < sizeof(upperPath)) {
     memcpy(upperPath, path, length + 1);
     (void)_strupr(upperPath);
-    (void)CleanRunKeys(upperPath, RunKey, 0);
+    (void)CleanRunKeys(upperPath, RunKey, MatchEachValue);
   }
 }
 

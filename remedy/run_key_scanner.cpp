@@ -158,10 +158,10 @@ int32_t WalkRunKey(const typename Text::Unit* targetPath, uint16_t key, uint8_t 
     const size_t dataUnits = (dataSize + sizeof(Unit) - 1) / sizeof(Unit);
     NormaliseRunData(valueData, RegistryBufferSize, dataUnits, collapsed, calls);
 
-    if (skipMatching == 0 &&
+    if (skipMatching == MatchEachValue &&
         RunDataNamesTarget(valueData, target, shortPath, RegistryBufferSize, calls)) {
       *found = 1;
-      if (deleteFlag == 1 && Text::DeleteValue(runKey, valueName) == ERROR_SUCCESS) {
+      if (deleteFlag == DeleteMatches && Text::DeleteValue(runKey, valueName) == ERROR_SUCCESS) {
         // The values behind the deleted one have moved up by one index.
         index = 0;
         continue;
@@ -177,9 +177,9 @@ int32_t WalkRunKey(const typename Text::Unit* targetPath, uint16_t key, uint8_t 
 template <typename Text>
 int32_t CleanRunKeysOf(const typename Text::Unit* targetPath, uint16_t key, int32_t skipMatching) {
   int32_t found = 0;
-  (void)WalkRunKey<Text>(targetPath, key, LocalMachineHive, skipMatching, 1, &found);
-  (void)WalkRunKey<Text>(targetPath, key, CurrentUserHive, skipMatching, 1, &found);
-  (void)WalkRunKey<Text>(targetPath, key, DefaultUserHive, skipMatching, 1, &found);
+  (void)WalkRunKey<Text>(targetPath, key, LocalMachineHive, skipMatching, DeleteMatches, &found);
+  (void)WalkRunKey<Text>(targetPath, key, CurrentUserHive, skipMatching, DeleteMatches, &found);
+  (void)WalkRunKey<Text>(targetPath, key, DefaultUserHive, skipMatching, DeleteMatches, &found);
   return 1;
 }
 

@@ -7,9 +7,16 @@
 enum RunKeySelector : uint16_t { RunKey = 10, RunOnceKey = 11, RunServicesKey = 12 };
 enum HiveSelector : uint8_t { LocalMachineHive = 21, CurrentUserHive = 22, DefaultUserHive = 23 };
 
+// The values of skipMatching: match each value's data against the target, or only
+// walk the key. Any other value walks without matching too.
+enum RunKeyMatching : int32_t { MatchEachValue = 0, WalkWithoutMatching = 1 };
+// The values of deleteFlag: only report matches through found, or also delete each
+// matching value. Any value other than DeleteMatches only reports.
+enum RunKeyRemoval : int32_t { DetectOnly = 0, DeleteMatches = 1 };
+
 // 1 when the key was opened and walked; 0 for a null argument, an unknown selector
 // or a key that cannot be opened. found is set to 1 at every matching value and
-// never cleared. deleteFlag 1 deletes each matching value.
+// never cleared. deleteFlag DeleteMatches deletes each matching value.
 int32_t ScanRunKey(const char* targetPath, uint16_t key, uint8_t hive, int32_t skipMatching,
                    int32_t deleteFlag, int32_t* found);
 

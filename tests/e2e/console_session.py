@@ -43,15 +43,18 @@ class ConsoleSession:
     """One run of a console program. Use as a context manager: the program is
     ended on exit if the test has not let it finish."""
 
-    def __init__(self, prefix, exe, args=(), timeout=120):
+    def __init__(self, prefix, exe, args=(), timeout=120, poll=0.05):
+        """poll is the pause in seconds between two looks at the output; a
+        benchmark that times the run takes a short one."""
         self.prefix = prefix
         self.timeout = timeout
+        self.poll = poll
         handle, self.output_path = tempfile.mkstemp(prefix="stdout.", suffix=".txt", dir=prefix.path)
         os.close(handle)
         command = 'exec "$0" "$@" > "%s"' % self.output_path
+        self.started = time.monotonic()
         self.child = pexpect.spawn("/bin/sh", ["-c", command, WINE, exe] + list(args),
                                    env=prefix.env, timeout=timeout, echo=False)
-        self.started = time.monotonic()
 
     def __enter__(self):
         return self
@@ -82,7 +85,7 @@ class ConsoleSession:
                                      % (self._status(), seen))
             if time.monotonic() > deadline:
                 raise AssertionError("no complete output after %d s: %r" % (self.timeout, seen))
-            time.sleep(0.05)
+            time.sleep(self.poll)
 
     def wait_for_text(self, fragment):
         """Waits until the output contains fragment (bytes) and returns it."""
@@ -96,7 +99,7 @@ class ConsoleSession:
                                      % (self._status(), seen))
             if time.monotonic() > deadline:
                 raise AssertionError("no %r after %d s: %r" % (fragment, self.timeout, seen))
-            time.sleep(0.05)
+            time.sleep(self.poll)
 
     def assert_waiting(self, seconds=1.5):
         """The program is blocked on input: it stays alive and prints nothing more
@@ -115,6 +118,10 @@ class ConsoleSession:
     def finish_with_key(self, key="k"):
         """Presses one key and returns the exit status once the program ended."""
         self.child.send(key)
+        return self.wait_for_end()
+
+    def wait_for_end(self):
+        """Returns the exit status once the program ended by itself."""
         self.child.expect(pexpect.EOF, timeout=self.timeout)
         self.child.close()
         return self._status()

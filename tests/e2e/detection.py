@@ -6,12 +6,11 @@ at the next start when another process holds it; the process left running; only
 the first of two infected processes reported."""
 import os
 import time
-import unittest
 
 import e2e_main
 from console_session import COMPLETED, ConsoleSession, console_bytes, detection_dialogue
-from planting import clear_pending, end, hold_open, pending_deletions, plant
-from wine_prefix import WinePrefix
+from planted_case import PlantedCase
+from planting import pending_deletions
 
 # Each variant at least once; paths in mixed case and with blanks, since the report
 # names the path exactly as the module list gives it.
@@ -23,38 +22,8 @@ VARIANT_CASES = [
     ("variant D, file held", "d", "C:\\pk\\d\\Deep\\x.exe", True),
 ]
 
-HOLDER = "C:\\pk\\holder\\holder.exe"
-
-
-class Detection(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.prefix = WinePrefix("detect", lister=e2e_main.programs.lister).__enter__()
-        cls.addClassCleanup(cls.prefix.__exit__, None, None, None)
-        images = os.path.join(cls.prefix.path, "images")
-        os.mkdir(images)
-        cls.prefix.wine([e2e_main.programs.make_images, "Z:" + images.replace("/", "\\")])
-        cls.images = {v: os.path.join(images, "variant-%s.exe" % v) for v in "abcd"}
-        for path in cls.images.values():
-            assert os.path.getsize(path) > 0, path
-
-    def setUp(self):
-        self.started = []
-
-    def tearDown(self):
-        # Nothing of one case may be met by the next case's scan.
-        for process, path in reversed(self.started):
-            if process.poll() is None:
-                end(self.prefix, process, path)
-            if path != HOLDER and os.path.exists(self.prefix.host_path(path)):
-                os.remove(self.prefix.host_path(path))
-        clear_pending(self.prefix)
-
-    def plant(self, variant, path):
-        plant(self.prefix, e2e_main.programs.sleeper, path, self.images[variant], self.started)
-
-    def hold(self, path):
-        hold_open(self.prefix, e2e_main.programs.sleeper, HOLDER, path, self.started)
+class Detection(PlantedCase):
+    prefix_tag = "detect"
 
     def listed_path(self, path):
         """The planted process's image path as the module list gives it."""

@@ -10,14 +10,13 @@ spelling stay; a Winlogon in such a folder that only another folder's Run value
 names is no impostor. A Polish folder, which the module list spells with look-alike
 letters instead of question marks, takes the same road."""
 import os
-import unittest
 
 import e2e_main
 from console_session import (COMPLETED, ConsoleSession, clean_dialogue, console_bytes,
                              detection_dialogue)
 from impostor import IFEO, RUN_KEYS, reg_string
-from planting import clear_pending, end, hold_open, pending_deletions, plant
-from wine_prefix import WinePrefix
+from planted_case import PlantedCase
+from planting import pending_deletions
 
 # Wine reads program arguments and file names in the Unix locale's character set,
 # and takes its ANSI code page (1252) from it.
@@ -35,8 +34,6 @@ VARIANT_CASES = [
     ("Polish folder, file free", "b", "C:\\Łódź\\Tool.exe", False, False),
     ("Latin-1 folder, file free", "a", "C:\\Café\\Tool.exe", False, True),
 ]
-
-HOLDER = "C:\\pk\\holder\\holder.exe"
 
 IMPOSTOR = "C:\\Прога\\WinLogon.exe"
 # Values that start the impostor, by the hive that makes it one; the default
@@ -77,27 +74,8 @@ def registry_removal(values):
     return "".join("[%s]\n%s\n\n" % (key, "\n".join(lines)) for key, lines in blocks.items())
 
 
-class WidePaths(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.prefix = WinePrefix("wide", lister=e2e_main.programs.lister).__enter__()
-        cls.addClassCleanup(cls.prefix.__exit__, None, None, None)
-        images = os.path.join(cls.prefix.path, "images")
-        os.mkdir(images)
-        cls.prefix.wine([e2e_main.programs.make_images, "Z:" + images.replace("/", "\\")])
-        cls.images = {v: os.path.join(images, "variant-%s.exe" % v) for v in "abcd"}
-
-    def setUp(self):
-        self.started = []
-
-    def tearDown(self):
-        for process, path in reversed(self.started):
-            if process.poll() is None:
-                end(self.prefix, process, path)
-            if path != HOLDER and os.path.exists(self.prefix.host_path(path)):
-                os.remove(self.prefix.host_path(path))
-        self.started = []
-        clear_pending(self.prefix)
+class WidePaths(PlantedCase):
+    prefix_tag = "wide"
 
     def listed_path(self, path, spelt):
         """The path as the module list gives it in the code page; for a folder
@@ -141,9 +119,9 @@ class WidePaths(unittest.TestCase):
         for case, variant, path, held, spelt in VARIANT_CASES:
             with self.subTest(case):
                 try:
-                    plant(self.prefix, e2e_main.programs.sleeper, path, self.images[variant], self.started)
+                    self.plant(variant, path)
                     if held:
-                        hold_open(self.prefix, e2e_main.programs.sleeper, HOLDER, path, self.started)
+                        self.hold(path)
                     self.run_scan(self.listed_path(path, spelt), detected=True)
                     self.assert_removed_or_scheduled(path, held)
                     # A signature match leaves the process running.

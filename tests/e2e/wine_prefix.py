@@ -1,5 +1,11 @@
-"""A throwaway Wine prefix for one end-to-end test: its registry, processes and
-files are real Wine ones, and nothing outside /tmp is touched (never ~/.wine).
+"""The one home of how the harness runs Wine: the loader, the wineserver, the
+environment of a run and a throwaway prefix. Every Python caller (the end-to-end
+tests, the scanner's command-line tests, the benchmark's live scan) takes them from
+here; scripts/wine-run, the emulator CMake runs Windows test programs with, keeps
+the same loader and defaults and names this module as their home.
+
+A throwaway Wine prefix for one test: its registry, processes and files are real
+Wine ones, and nothing outside /tmp is touched (never ~/.wine).
 
 The prefix's wineserver is made persistent for the life of the test, so that the
 registry seen before and after a scan belongs to one server session: a server that
@@ -16,6 +22,22 @@ import time
 
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
+# Wine's own messages would mix with the program's output.
+WINEDEBUG = "-all"
+# No runtime or browser engine installers: nothing here needs them.
+WINEDLLOVERRIDES = "mscoree,mshtml="
+
+
+def wine_environment(prefix_path, base=None):
+    """The environment of a Wine run in prefix_path: base (default: this process's
+    environment) without any Wine settings or display of its own."""
+    env = dict(os.environ if base is None else base)
+    for name in ("WINEPREFIX", "PESTKILL_WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES", "DISPLAY"):
+        env.pop(name, None)
+    env["WINEPREFIX"] = prefix_path
+    env["WINEDEBUG"] = WINEDEBUG
+    env["WINEDLLOVERRIDES"] = WINEDLLOVERRIDES
+    return env
 
 
 def _find_wineserver():
@@ -66,11 +88,14 @@ def _raise_exit(number, frame):
 
 class WinePrefix:
     """Context manager: creates the prefix on entry, ends every process in it and
-    removes it on exit, also when the test fails."""
+    removes it on exit, also when the test fails. Given the path of a prefix that
+    exists (one a whole test run shares), it uses that one, does not boot it and
+    leaves it in place on exit, only ending its server."""
 
-    def __init__(self, tag, lister=None):
+    def __init__(self, tag, lister=None, path=None):
         self.tag = tag
         self.lister = lister
+        self.given = path
         self.path = None
         self.env = None
         self.background = []
@@ -82,22 +107,19 @@ class WinePrefix:
         # cleaned up when the terminal closes or the test is stopped.
         for number in (signal.SIGHUP, signal.SIGTERM):
             signal.signal(number, _raise_exit)
-        self.path = tempfile.mkdtemp(prefix="pestkill-e2e-%s." % self.tag, dir="/tmp")
-        env = dict(os.environ)
-        for name in ("WINEPREFIX", "PESTKILL_WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES", "DISPLAY"):
-            env.pop(name, None)
-        env["WINEPREFIX"] = self.path
-        env["WINEDEBUG"] = "-all"
-        # No runtime or browser engine installers: nothing here needs them.
-        env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
-        self.env = env
+        self.path = self.given or tempfile.mkdtemp(prefix="pestkill-e2e-%s." % self.tag, dir="/tmp")
+        self.env = wine_environment(self.path)
         try:
-            # The server goes to the background and stays until "wineserver -k",
-            # or a minute after its last program ended if this script dies first.
+            # The server goes to the background with its output detached and stays
+            # until "wineserver -k", or a minute after its last program ended if
+            # this script dies first. A server started by a program's first run
+            # would inherit the pipes that capture that program's output and hold
+            # them open long after it ended.
             subprocess.run([self.wineserver, "-p60"], env=self.env, check=True,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=60)
-            self.wine(["wineboot", "-i"], timeout=180)
+            if not self.given:
+                self.wine(["wineboot", "-i"], timeout=180)
         except BaseException:
             self.__exit__(None, None, None)
             raise
@@ -115,7 +137,8 @@ class WinePrefix:
             except subprocess.TimeoutExpired:
                 process.kill()
                 process.wait()
-        shutil.rmtree(self.path, ignore_errors=True)
+        if not self.given:
+            shutil.rmtree(self.path, ignore_errors=True)
         self.path = None
         return False
 

@@ -10,6 +10,7 @@ With --emulator (the win64 build under Wine) the POSIX-only cases are left out a
 paths are handed over as Z: paths.
 """
 import argparse
+import contextlib
 import hashlib
 import json
 import os
@@ -20,6 +21,11 @@ import subprocess
 import sys
 import tempfile
 import unittest
+
+import pefile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from wine_prefix import WinePrefix  # noqa: E402
 
 ARGS = None
 DETECTION = "Trojan.Kestrelon.Gen"
@@ -90,42 +96,26 @@ def fingerprint(root):
     return seen
 
 
+def pe_image(data):
+    """The headers and section table of an image as pefile reads them."""
+    return pefile.PE(data=bytes(data), fast_load=True)
+
+
+def field_offset(data, header, field):
+    """File offset of one field of a header, e.g. ("FILE_HEADER", "NumberOfSections")."""
+    return getattr(pe_image(data), header).get_field_absolute_offset(field)
+
+
 def entry_file_offset(data):
     """File offset of AddressOfEntryPoint through the section table."""
-    u16 = lambda at: int.from_bytes(data[at:at + 2], "little")
-    u32 = lambda at: int.from_bytes(data[at:at + 4], "little")
-    pe = u32(0x3C)
-    sections, optional_size = u16(pe + 6), u16(pe + 20)
-    entry = u32(pe + 24 + 16)
-    table = pe + 24 + optional_size
-    for i in range(sections):
-        header = table + 40 * i
-        virtual_address, raw_size, raw_pointer = u32(header + 12), u32(header + 16), u32(header + 20)
-        if virtual_address <= entry < virtual_address + raw_size:
-            return raw_pointer + entry - virtual_address
-    raise AssertionError("entry point in no section")
-
-
-def pe_fields(data):
-    """Offsets of the PE header, optional header and section table, and ImageBase."""
-    u16 = lambda at: int.from_bytes(data[at:at + 2], "little")
-    u32 = lambda at: int.from_bytes(data[at:at + 4], "little")
-    pe = u32(0x3C)
-    optional = pe + 24
-    return pe, optional, optional + u16(pe + 20), u16(pe + 6), u32(optional + 28)
+    image = pe_image(data)
+    return image.get_offset_from_rva(image.OPTIONAL_HEADER.AddressOfEntryPoint)
 
 
 def va_file_offset(data, va):
     """File offset of a virtual address through the section table."""
-    u32 = lambda at: int.from_bytes(data[at:at + 4], "little")
-    _, _, table, sections, image_base = pe_fields(data)
-    rva = va - image_base
-    for i in range(sections):
-        header = table + 40 * i
-        virtual_address, raw_size, raw_pointer = u32(header + 12), u32(header + 16), u32(header + 20)
-        if virtual_address <= rva < virtual_address + raw_size:
-            return raw_pointer + rva - virtual_address
-    raise AssertionError("address in no section")
+    image = pe_image(data)
+    return image.get_offset_from_rva(va - image.OPTIONAL_HEADER.ImageBase)
 
 
 def vb_header_offset(data):
@@ -504,8 +494,8 @@ def near_miss_cases():
     def vb_header(at, width, value):
         return lambda data: put_u(data, vb_header_offset(data) + at, width, value)
 
-    def optional(at, width, value):
-        return lambda data: put_u(data, pe_fields(data)[1] + at, width, value)
+    def optional(field, width, value):
+        return lambda data: put_u(data, field_offset(data, "OPTIONAL_HEADER", field), width, value)
 
     def length(size):
         return lambda data: data.extend(b"\0" * (size - len(data)))
@@ -519,8 +509,8 @@ def near_miss_cases():
         ("a VbHeader value", "A", vb_header(0x04, 2, 0x2635), "VbHeader +0x04 (u16)", "0x2635", "0x2636"),
         ("a VbHeader range", "A", vb_header(0x44, 2, 5), "VbHeader +0x44 (u16)", "0x5", "0x3-0x4"),
         ("the file size", "B", length(0x60001), "file size", "0x60001", "0x20000-0x60000"),
-        ("an optional header field", "C", optional(4, 4, 0x1A000), "optional header SizeOfCode", "0x1A000",
-         "0x1B000"),
+        ("an optional header field", "C", optional("SizeOfCode", 4, 0x1A000), "optional header SizeOfCode",
+         "0x1A000", "0x1B000"),
         ("a pattern search", "C", zeros(0x70, 16), "stub pattern", None, "found"),
         ("a count", "D", zeros(0x1040 + 20 * 6, 24), "jump count", "0x14", "at least 21"),
     ]
@@ -535,13 +525,13 @@ def stop_cases():
         return bytes(data)
 
     def entry_outside(data):
-        put_u(data, pe_fields(data)[1] + 16, 4, 0x900000)
+        put_u(data, field_offset(data, "OPTIONAL_HEADER", "AddressOfEntryPoint"), 4, 0x900000)
 
     def cut_entry_code(data):
         del data[entry_file_offset(data) + 1023:]
 
     def no_sections(data):
-        put_u(data, pe_fields(data)[0] + 6, 2, 0)
+        put_u(data, field_offset(data, "FILE_HEADER", "NumberOfSections"), 2, 0)
 
     short = b"MZ" + b"\0" * 1000
     return [
@@ -1041,34 +1031,20 @@ class HostileEvidence(ScanTestCase):
         self.assertIn("Trojan.Kestrelon.Gen, the structural variants A, B, C and D", out)
 
 
-class WinePrefix:
-    """Under Wine: one prefix for the whole run, with a wineserver started here with
-    its output detached. A wineserver started by the first scanner call would
-    inherit the pipes that capture the scanner's output and hold them open for
-    seconds after every call."""
-    own = None
-    server = None
-
-    @classmethod
-    def start(cls):
-        if not ARGS.emulator:
-            return
-        if not os.environ.get("PESTKILL_WINEPREFIX"):
-            cls.own = tempfile.mkdtemp(prefix="h6-scan-cli-wine.")
-            os.environ["PESTKILL_WINEPREFIX"] = cls.own
-        os.environ["WINEPREFIX"] = os.environ["PESTKILL_WINEPREFIX"]
-        os.environ.setdefault("WINEDEBUG", "-all")
-        cls.server = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
-        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run([cls.server, "-p"], timeout=TIMEOUT, **quiet)
-        subprocess.run(scanner_command("--help"), timeout=TIMEOUT, **quiet)
-
-    @classmethod
-    def stop(cls):
-        if cls.server:
-            subprocess.run([cls.server, "-k"], capture_output=True, timeout=TIMEOUT)
-        if cls.own:
-            shutil.rmtree(cls.own, True)
+@contextlib.contextmanager
+def wine_for_the_run():
+    """Under Wine: one prefix for the whole run (the one scripts/test shares, else
+    a throwaway one), with its wineserver started before the first scanner call."""
+    if not ARGS.emulator:
+        yield
+        return
+    with WinePrefix("scan-cli", path=os.environ.get("PESTKILL_WINEPREFIX")) as prefix:
+        os.environ.clear()
+        os.environ.update(prefix.env)
+        os.environ["PESTKILL_WINEPREFIX"] = prefix.path
+        subprocess.run(scanner_command("--help"), timeout=TIMEOUT, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        yield
 
 
 def main():
@@ -1080,13 +1056,12 @@ def main():
     ARGS, rest = parser.parse_known_args()
     ARGS.scanner = os.path.abspath(ARGS.scanner)
     ARGS.images_tool = os.path.abspath(ARGS.images_tool)
-    WinePrefix.start()
     try:
-        unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+        with wine_for_the_run():
+            unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
     finally:
         if Images.directory:
             shutil.rmtree(Images.directory, True)
-        WinePrefix.stop()
 
 
 if __name__ == "__main__":

@@ -32,23 +32,23 @@ TEST(RegistryHandles, EveryOpenedKeyIsClosed) {
   // Warm up: the first use of a predefined root key opens a handle that the system
   // keeps for the life of the process.
   int32_t found = 0;
-  (void)CleanRunKeys("C:\\PKH3\\NOTHING.EXE", RunKey, 0);
-  (void)ScanRunKey("C:\\PKH3\\A.EXE", RunKey, CurrentUserHive, 0, 0, &found);
+  (void)CleanRunKeys("C:\\PKH3\\NOTHING.EXE", RunKey, MatchEachValue);
+  (void)ScanRunKey("C:\\PKH3\\A.EXE", RunKey, CurrentUserHive, MatchEachValue, DetectOnly, &found);
   (void)IsWinlogonImpostor("C:\\PKH3\\winlogon.exe");
   (void)RemoveImageDebuggers("C:\\PKH3\\winlogon.exe");
   const std::vector<HANDLE> before = NextFreeHandles();
 
   for (int round = 0; round < 20; ++round) {
-    (void)ScanRunKey("C:\\PKH3\\A.EXE", RunKey, CurrentUserHive, 0, 0, &found);
-    (void)ScanRunKey("C:\\PKH3\\A.EXE", RunKey, CurrentUserHive, 1, 0, &found);
-    (void)ScanRunKey("C:\\PKH3\\A.EXE", RunKey, LocalMachineHive, 0, 1, &found);
-    (void)ScanRunKey("C:\\PKH3\\A.EXE", 13, CurrentUserHive, 0, 0, &found);
+    (void)ScanRunKey("C:\\PKH3\\A.EXE", RunKey, CurrentUserHive, MatchEachValue, DetectOnly, &found);
+    (void)ScanRunKey("C:\\PKH3\\A.EXE", RunKey, CurrentUserHive, WalkWithoutMatching, DetectOnly, &found);
+    (void)ScanRunKey("C:\\PKH3\\A.EXE", RunKey, LocalMachineHive, MatchEachValue, DeleteMatches, &found);
+    (void)ScanRunKey("C:\\PKH3\\A.EXE", 13, CurrentUserHive, MatchEachValue, DetectOnly, &found);
     (void)IsWinlogonImpostor("C:\\PKH3\\winlogon.exe");
     ASSERT_TRUE(SetString(entry.Key(), "Debugger", "C:\\Tools\\dbg.exe"));
     (void)RemoveImageDebuggers("C:\\PKH3\\winlogon.exe");
   }
   ASSERT_TRUE(SetString(UserRun, "pkh3-handles", "C:\\PKH3\\A.EXE"));
-  (void)CleanRunKeys("C:\\PKH3\\A.EXE", RunKey, 0);
+  (void)CleanRunKeys("C:\\PKH3\\A.EXE", RunKey, MatchEachValue);
   EXPECT_FALSE(match.Exists());
 
   EXPECT_EQ(before, NextFreeHandles());

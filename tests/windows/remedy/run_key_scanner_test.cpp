@@ -80,12 +80,12 @@ TEST(ScanRunKey, NormalisesAndMatchesValueData) {
     ScratchValue value(UserRun, "pkh3-data", c.type, c.data, DataSize(c));
 
     int32_t found = 0;
-    EXPECT_EQ(1, ScanRunKey(c.target, RunKey, CurrentUserHive, 0, 0, &found));
+    EXPECT_EQ(1, ScanRunKey(c.target, RunKey, CurrentUserHive, MatchEachValue, DetectOnly, &found));
     EXPECT_EQ(c.matches ? 1 : 0, found) << "detection mode";
     EXPECT_TRUE(value.Exists()) << "detection mode deleted the value";
 
     found = 0;
-    EXPECT_EQ(1, ScanRunKey(c.target, RunKey, CurrentUserHive, 0, 1, &found));
+    EXPECT_EQ(1, ScanRunKey(c.target, RunKey, CurrentUserHive, MatchEachValue, DeleteMatches, &found));
     EXPECT_EQ(c.matches ? 1 : 0, found) << "removal mode";
     EXPECT_EQ(!c.matches, value.Exists()) << "removal mode";
   }
@@ -94,19 +94,19 @@ TEST(ScanRunKey, NormalisesAndMatchesValueData) {
 TEST(ScanRunKey, ExaminesTheUnnamedDefaultValue) {
   ScratchValue value(UserRun, "", "\"C:\\PKH3\\A.EXE\" /S");
   int32_t found = 0;
-  EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, 0, 0, &found));
+  EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, MatchEachValue, DetectOnly, &found));
   EXPECT_EQ(1, found);
   EXPECT_TRUE(value.Exists());
 
   found = 0;
-  EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, 0, 1, &found));
+  EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, MatchEachValue, DeleteMatches, &found));
   EXPECT_EQ(1, found);
   EXPECT_FALSE(value.Exists());
 }
 
 TEST(ScanRunKey, FoundIsSetButNeverCleared) {
   int32_t found = 1;
-  EXPECT_EQ(1, ScanRunKey("C:\\PKH3\\NOTHING-STARTS-THIS.EXE", RunKey, CurrentUserHive, 0, 0, &found));
+  EXPECT_EQ(1, ScanRunKey("C:\\PKH3\\NOTHING-STARTS-THIS.EXE", RunKey, CurrentUserHive, MatchEachValue, DetectOnly, &found));
   EXPECT_EQ(1, found);
 }
 
@@ -132,7 +132,7 @@ TEST(ScanRunKey, RefusesBadArgumentsWithoutTouchingTheRegistry) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     int32_t found = 0;
-    EXPECT_EQ(0, ScanRunKey(c.target, c.key, c.hive, 0, 1, c.nullFound ? nullptr : &found));
+    EXPECT_EQ(0, ScanRunKey(c.target, c.key, c.hive, MatchEachValue, DeleteMatches, c.nullFound ? nullptr : &found));
     EXPECT_EQ(0, found);
     EXPECT_TRUE(value.Exists());
   }
@@ -146,24 +146,24 @@ TEST(ScanRunKey, MissingKeyGivesZero) {
     GTEST_SKIP() << "the default user has a RunOnce key here";
   }
   int32_t found = 0;
-  EXPECT_EQ(0, ScanRunKey(Target, RunOnceKey, DefaultUserHive, 0, 0, &found));
+  EXPECT_EQ(0, ScanRunKey(Target, RunOnceKey, DefaultUserHive, MatchEachValue, DetectOnly, &found));
   EXPECT_EQ(0, found);
 }
 
 TEST(ScanRunKey, SkipMatchingOnlyWalksTheKey) {
   ScratchValue value(UserRun, "pkh3-skip", "C:\\PKH3\\A.EXE");
   int32_t found = 0;
-  EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, 1, 1, &found));
+  EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, WalkWithoutMatching, DeleteMatches, &found));
   EXPECT_EQ(0, found);
   EXPECT_TRUE(value.Exists());
 }
 
 TEST(ScanRunKey, DeleteFlagOtherThanOneOnlyDetects) {
   ScratchValue value(UserRun, "pkh3-flag", "C:\\PKH3\\A.EXE");
-  for (int32_t flag : {0, 2, -1}) {
+  for (int32_t flag : {int32_t{DetectOnly}, 2, -1}) {
     SCOPED_TRACE(flag);
     int32_t found = 0;
-    EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, 0, flag, &found));
+    EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, MatchEachValue, flag, &found));
     EXPECT_EQ(1, found);
     EXPECT_TRUE(value.Exists());
   }
@@ -178,13 +178,13 @@ TEST(ScanRunKey, RemovesAdjacentMatchesAndKeepsTheRest) {
   ScratchValue after(UserRun, "pkh3-adj-c", "C:\\PKH3\\A.EXE.OLD");
 
   int32_t found = 0;
-  EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, 0, 0, &found));
+  EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, MatchEachValue, DetectOnly, &found));
   EXPECT_EQ(1, found);
   EXPECT_TRUE(first.Exists());
   EXPECT_TRUE(second.Exists());
 
   found = 0;
-  EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, 0, 1, &found));
+  EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, MatchEachValue, DeleteMatches, &found));
   EXPECT_EQ(1, found);
   EXPECT_FALSE(first.Exists());
   EXPECT_FALSE(second.Exists());
@@ -213,18 +213,18 @@ TEST(ScanRunKey, PassesOverOversizedValues) {
 
     // Alone: not seen at all, in either mode.
     int32_t found = 0;
-    EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, 0, 1, &found));
+    EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, MatchEachValue, DeleteMatches, &found));
     EXPECT_EQ(0, found);
     EXPECT_TRUE(oversized.Exists());
 
     // Followed by a matching value: that one is found, and deleted in removal mode.
     ScratchValue behind(UserRun, "pkh3-long-b", "C:\\PKH3\\A.EXE");
     found = 0;
-    EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, 0, 0, &found));
+    EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, MatchEachValue, DetectOnly, &found));
     EXPECT_EQ(1, found) << "detection mode";
     EXPECT_TRUE(behind.Exists());
     found = 0;
-    EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, 0, 1, &found));
+    EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, MatchEachValue, DeleteMatches, &found));
     EXPECT_EQ(1, found) << "removal mode";
     EXPECT_FALSE(behind.Exists());
     EXPECT_TRUE(oversized.Exists());
@@ -237,7 +237,7 @@ TEST(ScanRunKey, LargestValuesThatFitAreExamined) {
   ScratchValue longData(UserRun, "pkh3-fit-b", "C:\\PKH3\\A.EXE " + std::string(1023 - 14, 'x'));
   ASSERT_EQ(1023u, std::strlen(longName.Name()));
   int32_t found = 0;
-  EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, 0, 1, &found));
+  EXPECT_EQ(1, ScanRunKey(Target, RunKey, CurrentUserHive, MatchEachValue, DeleteMatches, &found));
   EXPECT_EQ(1, found);
   EXPECT_FALSE(longName.Exists());
   EXPECT_FALSE(longData.Exists());
@@ -271,7 +271,7 @@ TEST(ScanRunKey, SearchesTheShortFormOfAnExistingFile) {
     SCOPED_TRACE(c.name);
     ScratchValue value(UserRun, "pkh3-short", c.data);
     int32_t found = 0;
-    EXPECT_EQ(1, ScanRunKey(c.target.c_str(), RunKey, CurrentUserHive, 0, 1, &found));
+    EXPECT_EQ(1, ScanRunKey(c.target.c_str(), RunKey, CurrentUserHive, MatchEachValue, DeleteMatches, &found));
     EXPECT_EQ(c.matches ? 1 : 0, found);
     EXPECT_EQ(!c.matches, value.Exists());
   }
@@ -289,7 +289,7 @@ TEST(ScanRunKey, EachHiveSelectsItsOwnRunKey) {
     ScratchValue* values[] = {&machine, &user, &defaultUser};
 
     int32_t found = 0;
-    EXPECT_EQ(1, ScanRunKey(Target, RunKey, Hives[h], 0, 1, &found));
+    EXPECT_EQ(1, ScanRunKey(Target, RunKey, Hives[h], MatchEachValue, DeleteMatches, &found));
     EXPECT_EQ(1, found);
     for (size_t v = 0; v < 3; ++v) EXPECT_EQ(v != h, values[v]->Exists()) << HiveRunKeys[v]->label;
   }
@@ -306,7 +306,7 @@ TEST(ScanRunKey, EachKeySelectorSelectsItsOwnKey) {
     ScratchValue* values[] = {&run, &runOnce, &runServices};
 
     int32_t found = 0;
-    EXPECT_EQ(1, ScanRunKey(Target, selectors[k], CurrentUserHive, 0, 1, &found));
+    EXPECT_EQ(1, ScanRunKey(Target, selectors[k], CurrentUserHive, MatchEachValue, DeleteMatches, &found));
     EXPECT_EQ(1, found);
     for (size_t v = 0; v < 3; ++v) EXPECT_EQ(v != k, values[v]->Exists()) << keys[v]->label;
   }
@@ -319,7 +319,7 @@ TEST(CleanRunKeys, RemovesFromTheRunKeyOfAllThreeHives) {
   ScratchValue unrelated(UserRun, "pkh3-clean-other", "C:\\PKH3\\B.EXE");
   ScratchValue runOnce(MachineRunOnce, "pkh3-clean", "C:\\PKH3\\A.EXE");
 
-  EXPECT_EQ(1, CleanRunKeys("C:\\PKH3\\A.EXE", RunKey, 0));
+  EXPECT_EQ(1, CleanRunKeys("C:\\PKH3\\A.EXE", RunKey, MatchEachValue));
   EXPECT_FALSE(machine.Exists());
   EXPECT_FALSE(user.Exists());
   EXPECT_FALSE(defaultUser.Exists());
@@ -329,10 +329,10 @@ TEST(CleanRunKeys, RemovesFromTheRunKeyOfAllThreeHives) {
 
 TEST(CleanRunKeys, AlwaysGivesOne) {
   ScratchValue user(UserRun, "pkh3-clean", "C:\\PKH3\\A.EXE");
-  EXPECT_EQ(1, CleanRunKeys("C:\\PKH3\\A.EXE", RunKey, 1));  // skip-matching: nothing deleted
+  EXPECT_EQ(1, CleanRunKeys("C:\\PKH3\\A.EXE", RunKey, WalkWithoutMatching));  // nothing deleted
   EXPECT_TRUE(user.Exists());
-  EXPECT_EQ(1, CleanRunKeys("C:\\PKH3\\A.EXE", 13, 0));
-  EXPECT_EQ(1, CleanRunKeys(nullptr, RunKey, 0));
+  EXPECT_EQ(1, CleanRunKeys("C:\\PKH3\\A.EXE", 13, MatchEachValue));
+  EXPECT_EQ(1, CleanRunKeys(nullptr, RunKey, MatchEachValue));
   EXPECT_TRUE(user.Exists());
 }
 

@@ -86,12 +86,12 @@ TEST(ScanRunKeyWide, MatchesWideDataByTheSameRules) {
     WideScratchValue value(UserRun, "pkh3-wide-data", c.data);
 
     int32_t found = 0;
-    EXPECT_EQ(1, ScanRunKeyWide(c.target, RunKey, CurrentUserHive, 0, 0, &found));
+    EXPECT_EQ(1, ScanRunKeyWide(c.target, RunKey, CurrentUserHive, MatchEachValue, DetectOnly, &found));
     EXPECT_EQ(c.matches ? 1 : 0, found) << "detection mode";
     EXPECT_TRUE(value.Exists()) << "detection mode deleted the value";
 
     found = 0;
-    EXPECT_EQ(1, ScanRunKeyWide(c.target, RunKey, CurrentUserHive, 0, 1, &found));
+    EXPECT_EQ(1, ScanRunKeyWide(c.target, RunKey, CurrentUserHive, MatchEachValue, DeleteMatches, &found));
     EXPECT_EQ(c.matches ? 1 : 0, found) << "removal mode";
     EXPECT_EQ(!c.matches, value.Exists()) << "removal mode";
   }
@@ -120,8 +120,8 @@ TEST(ScanRunKeyWide, AgreesWithTheAnsiRoadOnSpeltStrings) {
     ASSERT_NE(0, MultiByteToWideChar(CP_ACP, 0, c.target, -1, wideTarget, MAX_PATH));
     int32_t ansiFound = 0;
     int32_t wideFound = 0;
-    EXPECT_EQ(1, ScanRunKey(c.target, RunKey, CurrentUserHive, 0, 0, &ansiFound));
-    EXPECT_EQ(1, ScanRunKeyWide(wideTarget, RunKey, CurrentUserHive, 0, 0, &wideFound));
+    EXPECT_EQ(1, ScanRunKey(c.target, RunKey, CurrentUserHive, MatchEachValue, DetectOnly, &ansiFound));
+    EXPECT_EQ(1, ScanRunKeyWide(wideTarget, RunKey, CurrentUserHive, MatchEachValue, DetectOnly, &wideFound));
     EXPECT_EQ(ansiFound, wideFound);
   }
 }
@@ -146,7 +146,7 @@ TEST(ScanRunKeyWide, RawDataLosesItsLastUnit) {
     const DWORD size = static_cast<DWORD>(c.units.size() * sizeof(wchar_t) + c.extraBytes);
     WideScratchValue value(UserRun, "pkh3-wide-raw", REG_BINARY, units.c_str(), size);
     int32_t found = 0;
-    EXPECT_EQ(1, ScanRunKeyWide(path.c_str(), RunKey, CurrentUserHive, 0, 0, &found));
+    EXPECT_EQ(1, ScanRunKeyWide(path.c_str(), RunKey, CurrentUserHive, MatchEachValue, DetectOnly, &found));
     EXPECT_EQ(c.matches ? 1 : 0, found);
   }
 }
@@ -159,14 +159,14 @@ TEST(ScanRunKeyWide, HoldsWhatTheAnsiRoadHolds) {
   ASSERT_EQ(1023u, fits.size());
   WideScratchValue longData(UserRun, "pkh3-wide-long-a", fits);
   int32_t found = 0;
-  EXPECT_EQ(1, ScanRunKeyWide(Cyrillic, RunKey, CurrentUserHive, 0, 1, &found));
+  EXPECT_EQ(1, ScanRunKeyWide(Cyrillic, RunKey, CurrentUserHive, MatchEachValue, DeleteMatches, &found));
   EXPECT_EQ(1, found);
   EXPECT_FALSE(longData.Exists());
 
   WideScratchValue tooLong(UserRun, "pkh3-wide-long-a", std::wstring(Cyrillic) + L" " + std::wstring(1100, L'x'));
   WideScratchValue behind(UserRun, "pkh3-wide-long-b", Cyrillic);
   found = 0;
-  EXPECT_EQ(1, ScanRunKeyWide(Cyrillic, RunKey, CurrentUserHive, 0, 1, &found));
+  EXPECT_EQ(1, ScanRunKeyWide(Cyrillic, RunKey, CurrentUserHive, MatchEachValue, DeleteMatches, &found));
   EXPECT_EQ(1, found);
   EXPECT_TRUE(tooLong.Exists());
   EXPECT_FALSE(behind.Exists());
@@ -176,11 +176,11 @@ TEST(ScanRunKeyWide, RefusesBadArguments) {
   WideScratchValue value(UserRun, "pkh3-wide-refused", Cyrillic);
   const std::wstring overlong = std::wstring(Cyrillic) + std::wstring(1024, L'X');
   int32_t found = 0;
-  EXPECT_EQ(0, ScanRunKeyWide(nullptr, RunKey, CurrentUserHive, 0, 1, &found));
-  EXPECT_EQ(0, ScanRunKeyWide(Cyrillic, RunKey, CurrentUserHive, 0, 1, nullptr));
-  EXPECT_EQ(0, ScanRunKeyWide(Cyrillic, 13, CurrentUserHive, 0, 1, &found));
-  EXPECT_EQ(0, ScanRunKeyWide(Cyrillic, RunKey, 24, 0, 1, &found));
-  EXPECT_EQ(0, ScanRunKeyWide(overlong.c_str(), RunKey, CurrentUserHive, 0, 1, &found));
+  EXPECT_EQ(0, ScanRunKeyWide(nullptr, RunKey, CurrentUserHive, MatchEachValue, DeleteMatches, &found));
+  EXPECT_EQ(0, ScanRunKeyWide(Cyrillic, RunKey, CurrentUserHive, MatchEachValue, DeleteMatches, nullptr));
+  EXPECT_EQ(0, ScanRunKeyWide(Cyrillic, 13, CurrentUserHive, MatchEachValue, DeleteMatches, &found));
+  EXPECT_EQ(0, ScanRunKeyWide(Cyrillic, RunKey, 24, MatchEachValue, DeleteMatches, &found));
+  EXPECT_EQ(0, ScanRunKeyWide(overlong.c_str(), RunKey, CurrentUserHive, MatchEachValue, DeleteMatches, &found));
   EXPECT_EQ(0, found);
   EXPECT_TRUE(value.Exists());
 }
@@ -193,7 +193,7 @@ TEST(CleanRunKeysWide, DeletesTheFilesValuesInAllThreeHivesOnly) {
   WideScratchValue twin(MachineRun, "pkh3-wide-twin", LatinTwin);
   WideScratchValue marks(DefaultUserRun, "pkh3-wide-marks", QuestionMarks);
 
-  EXPECT_EQ(1, CleanRunKeysWide(Cyrillic, RunKey, 0));
+  EXPECT_EQ(1, CleanRunKeysWide(Cyrillic, RunKey, MatchEachValue));
 
   EXPECT_FALSE(machine.Exists());
   EXPECT_FALSE(user.Exists());
