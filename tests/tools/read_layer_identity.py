@@ -24,7 +24,8 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from word_size_identity import HOSTILE_VALUES, SPARSE_SIZES, TIMEOUT, Layout, count_files, write  # noqa: E402
+from word_size_identity import (TIMEOUT, count_files, near_miss_sweeps, read_variants,  # noqa: E402
+                                write_sparse_files, write_truncations)
 
 FORMS = (["-r", "--all", "--variant", "--explain"], ["-r", "--json", "--explain"])
 
@@ -107,21 +108,9 @@ def main():
             os.makedirs(walker)
             subprocess.run([args.shape_writer, shapes, walker], check=True, timeout=TIMEOUT,
                            stdout=subprocess.DEVNULL)
-        variants = {}
-        for name in sorted(os.listdir(images)):
-            with open(os.path.join(images, name), "rb") as handle:
-                variants[name] = handle.read()
-        if len(variants) != 4:
-            sys.exit("make-variant-images wrote %s" % sorted(variants))
-        for name, data in variants.items():
-            for length in Layout(data).edges(len(data)):
-                write(os.path.join(mixed, "truncated", "%s.%06d" % (name, length)), data[:length])
-        first = sorted(variants)[0]
-        large = []
-        for size in SPARSE_SIZES:
-            large.append(os.path.join(work, "sparse", "%s.%d" % (first, size)))
-            write(large[-1], variants[first])
-            os.truncate(large[-1], size)
+        variants = read_variants(images)
+        write_truncations(variants, os.path.join(mixed, "truncated"))
+        large = write_sparse_files(variants, os.path.join(work, "sparse"))
         comparison.compare("large files named as operands", large, len(large))
         roots = [mixed]
         expected = count_files(mixed)
@@ -133,15 +122,8 @@ def main():
         shutil.rmtree(mixed)
         shutil.rmtree(os.path.join(work, "sparse"))
 
-        for name, data in variants.items():
-            sweep = os.path.join(work, "near-misses", name)
-            for field, at in Layout(data).fields():
-                for value in HOSTILE_VALUES:
-                    changed = bytearray(data)
-                    changed[at:at + 4] = value.to_bytes(4, "little")
-                    write(os.path.join(sweep, "%s.%08X" % (field, value)), bytes(changed))
+        for name, sweep in near_miss_sweeps(variants, work):
             comparison.compare("near misses of %s" % name, [sweep], count_files(sweep))
-            shutil.rmtree(sweep)
     finally:
         shutil.rmtree(work, True)
 
