@@ -25,15 +25,9 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from word_size_identity import (TIMEOUT, count_files, near_miss_sweeps, read_variants,  # noqa: E402
-                                write_sparse_files, write_truncations)
+                                verdict_lines, write_sparse_files, write_truncations)
 
 FORMS = (["-r", "--all", "--variant", "--explain"], ["-r", "--json", "--explain"])
-
-
-def verdict_lines(out):
-    """The result line of each file (the explanations are indented)."""
-    return [line for line in out.split(b"\n") if line and not line.startswith(b" ")
-            and (line.endswith(b": OK") or b" FOUND" in line or b": not checked (" in line or b": ERROR " in line)]
 
 
 def scan(command, form, roots):

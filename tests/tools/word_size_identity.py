@@ -119,8 +119,10 @@ def scan(scanner, roots):
 
 
 def verdict_lines(out):
-    return [line for line in out.split(b"\n") if line.endswith(b": OK") or b" FOUND" in line
-            or b": ERROR " in line]
+    """The result line of each file: judged, not checked or an error (the
+    explanations below them are indented)."""
+    return [line for line in out.split(b"\n") if line and not line.startswith(b" ")
+            and (line.endswith(b": OK") or b" FOUND" in line or b": not checked (" in line or b": ERROR " in line)]
 
 
 def first_difference(a, b):

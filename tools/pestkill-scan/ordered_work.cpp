@@ -1,12 +1,28 @@
 #include "tools/pestkill-scan/ordered_work.h"
 
+#include <thread>
 #include <utility>
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
 
 OrderedWork::OrderedWork(int workers, std::vector<void*> entries, OrderedWorkHooks hooks)
     : hooks_(hooks), entries_(std::move(entries)), states_(entries_.size(), State::Free),
-      complete_(entries_.size(), 0) {
-  if (workers > 1)
-    for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { WorkerLoop(); });
+      complete_(entries_.size(), 0), alone_(workers <= 1) {
+  if (workers <= 1) return;
+#ifndef _WIN32
+  // The workers start with every signal blocked, so that a stop signal reaches the
+  // handing thread, whatever it waits in, and never a worker.
+  sigset_t all, before;
+  sigfillset(&all);
+  (void)pthread_sigmask(SIG_SETMASK, &all, &before);
+#endif
+  running_ = workers;
+  for (int i = 0; i < workers; ++i) std::thread([this] { WorkerLoop(); }).detach();
+#ifndef _WIN32
+  (void)pthread_sigmask(SIG_SETMASK, &before, nullptr);
+#endif
 }
 
 OrderedWork::~OrderedWork() { Close(true); }
@@ -28,7 +44,11 @@ void OrderedWork::WorkerLoop() {
       changed_.notify_all();
       continue;
     }
-    if (quit_) return;
+    if (quit_) {
+      --running_;
+      changed_.notify_all();
+      return;
+    }
     workReady_.wait(lock);
   }
 }
@@ -70,7 +90,7 @@ void* OrderedWork::Next() {
 
 void OrderedWork::Hand(bool needsWork) {
   const size_t slot = next_ % entries_.size();
-  if (workers_.empty()) {
+  if (alone_) {
     if (needsWork) hooks_.work(hooks_.context, entries_[slot]);
     ++next_;
     ++oldest_;
@@ -95,8 +115,9 @@ void OrderedWork::Close(bool stopping) {
     if (oldest_ == next_) break;
     changed_.wait(lock);
   }
+  // The workers are waited for here rather than joined: under qemu-i386, joining
+  // a thread fails (EDEADLK) once a signal has been handled.
   quit_ = true;
   workReady_.notify_all();
-  lock.unlock();
-  for (std::thread& worker : workers_) worker.join();
+  while (running_ > 0) changed_.wait(lock);
 }

@@ -13,7 +13,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 struct OrderedWorkHooks {
@@ -64,5 +63,6 @@ class OrderedWork {
   std::mutex mutex_;
   std::condition_variable workReady_;
   std::condition_variable changed_;  // an entry was done or finished
-  std::vector<std::thread> workers_;
+  const bool alone_;  // one worker: everything on the handing thread
+  int running_ = 0;   // worker threads that have not ended
 };
