@@ -97,7 +97,7 @@ TEST(ReadLayer, FailedSeekKeepsThePosition) {
 // A descriptor number reused for another file after the view was unbound reads
 // that file, not what the view held before.
 TEST(ReadLayer, ReusedDescriptorReadsTheNewFile) {
-  const long size = 120 * 1024;  // blocks beyond the first 64 KiB too
+  const long size = 120 * 1024;  // blocks beyond the first one too
   testpe::TempFile one(testpe::PatternBytes(size));
   testpe::TempFile other(std::vector<uint8_t>(size, 0x5A));
   int number = -1;

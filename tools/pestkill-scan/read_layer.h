@@ -1,7 +1,7 @@
 // The offline scanner's own road to a file's bytes. Every reader and check reads
 // through the descriptor's four operations (image/file_read.h); the scanner links
 // its own definitions of them (read_layer_posix.cpp), which serve a descriptor
-// bound to the calling thread from a buffer in user space: the first 64 KiB in one
+// bound to the calling thread from a buffer in user space: the first 16 KiB in one
 // read, further blocks on demand, each read at an explicit offset, and the
 // position kept in the thread's view, so no seek reaches the kernel. A descriptor
 // not bound to the calling thread is read through the runtime's calls as before.
