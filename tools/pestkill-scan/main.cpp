@@ -28,8 +28,6 @@
 
 namespace {
 
-struct PendingEntry;
-
 struct ScanRun {
   ScanOptions options;
   WalkSettings walk;
@@ -255,7 +253,9 @@ void ScanFileList(ScanRun* run, const WalkVisitor* visitor) {
   const char separator = run->options.nullEnded ? '\0' : '\n';
   std::string path;
   bool holdsNul = false;
-  while (!Stopping(run) && ReadListedPath(&list, separator, &path, &holdsNul)) {
+  for (;;) {
+    run->work->Flush();  // the next name may be long in coming
+    if (Stopping(run) || !ReadListedPath(&list, separator, &path, &holdsNul)) break;
     if (holdsNul) {
       QueueLine(run, LineKind::Problem, path.c_str(), "no name holds one; a NUL-separated list needs -0",
                 "a NUL byte in the file list entry");

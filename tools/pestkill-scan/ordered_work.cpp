@@ -7,6 +7,14 @@
 #include <signal.h>
 #endif
 
+namespace {
+
+// Entries handed in before sleeping workers are woken: a wake-up costs more than
+// judging a clean file, and a worker that is awake takes every entry that waits.
+constexpr size_t WakeBatch = 8;
+
+}  // namespace
+
 OrderedWork::OrderedWork(int workers, std::vector<void*> entries, OrderedWorkHooks hooks)
     : hooks_(hooks), entries_(std::move(entries)), states_(entries_.size(), State::Free),
       complete_(entries_.size(), 0), alone_(workers <= 1) {
@@ -35,6 +43,8 @@ void OrderedWork::WorkerLoop() {
     if (nextWork_ < next_ && !givingUp_) {
       const size_t slot = nextWork_++ % entries_.size();
       states_[slot] = State::Working;
+      --waiting_;
+      if (unannounced_ > waiting_) unannounced_ = waiting_;
       lock.unlock();
       hooks_.work(hooks_.context, entries_[slot]);
       lock.lock();
@@ -84,8 +94,20 @@ void* OrderedWork::Next() {
   for (;;) {
     FinishInOrder(&lock);
     if (next_ - oldest_ < entries_.size()) return entries_[next_ % entries_.size()];
+    if (unannounced_ > 0) {
+      unannounced_ = 0;
+      workReady_.notify_all();
+    }
     changed_.wait(lock);
   }
+}
+
+void OrderedWork::Flush() {
+  if (alone_) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (unannounced_ == 0) return;
+  unannounced_ = 0;
+  workReady_.notify_all();
 }
 
 void OrderedWork::Hand(bool needsWork) {
@@ -101,7 +123,13 @@ void OrderedWork::Hand(bool needsWork) {
   states_[slot] = needsWork ? State::Waiting : State::Done;
   complete_[slot] = needsWork ? 0 : 1;
   ++next_;
-  if (needsWork) workReady_.notify_one();
+  if (needsWork) {
+    ++waiting_;
+    if (++unannounced_ >= WakeBatch) {
+      unannounced_ = 0;
+      workReady_.notify_all();
+    }
+  }
   FinishInOrder(&lock);
 }
 
@@ -110,6 +138,7 @@ void OrderedWork::Close(bool stopping) {
   if (closed_) return;
   closed_ = true;
   if (stopping) givingUp_ = true;
+  workReady_.notify_all();
   for (;;) {
     FinishInOrder(&lock);
     if (oldest_ == next_) break;

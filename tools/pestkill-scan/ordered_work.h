@@ -38,7 +38,11 @@ class OrderedWork {
   // The entry to fill next, once one is free.
   void* Next();
   // Hands in the entry Next gave; needsWork false sends it straight to finishing.
+  // Sleeping workers are woken once a few entries wait, not for each one.
   void Hand(bool needsWork);
+  // Wakes the workers for whatever waits: to be called before the handing thread
+  // may block (reading a list from a pipe), so that no entry waits on it.
+  void Flush();
   // Finishes every entry handed in and ends the workers. stopping: entries no
   // worker has started are given up, and so is everything after the first of them.
   void Close(bool stopping);
@@ -55,6 +59,8 @@ class OrderedWork {
   size_t oldest_ = 0;           // next to finish (counts handed in, not indices)
   size_t next_ = 0;             // next to hand in
   size_t nextWork_ = 0;         // next a worker looks at
+  size_t waiting_ = 0;          // handed in, not yet started
+  size_t unannounced_ = 0;      // of those, handed in since the workers were last woken
   bool finishing_ = false;      // a thread is finishing entries
   bool givingUp_ = false;       // at a stop: no entry is started any more
   bool cutOff_ = false;         // an entry was given up: the ones after it are too
