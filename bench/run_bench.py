@@ -344,22 +344,31 @@ def main():
         clean_file = os.path.join(corpus, "debian", "3", "kernel32.dll")
         if not os.path.exists(clean_file):
             clean_file = sorted(os.path.join(d, n) for d, _, ns in os.walk(os.path.join(corpus, "fetched")) for n in ns)[0]
-        one = [scan, "-j", "1"]
-        base = syscalls(one + ["-r", empty], workdir)
-        calls_clean = syscalls(one + [clean_file], workdir) - base
-        calls_variant = {l: syscalls(one + [os.path.join(images, "variant-%s.exe" % l)], workdir) - base for l in "abcd"}
-        calls_near = syscalls(one + [os.path.join(corpus, "generated", "000", "near-c.exe")], workdir) - base
+        # Each file alone in a directory, against the empty directory: what judging
+        # one file adds to a tree walk (the walk's look at the entry included).
+        alone_dirs = {}
+
+        def alone(path):
+            if path not in alone_dirs:
+                alone_dirs[path] = os.path.join(workdir, "alone-%d" % len(alone_dirs))
+                link_or_copy(path, os.path.join(alone_dirs[path], os.path.basename(path)))
+            return alone_dirs[path]
+
+        def per_file(command, path):
+            return syscalls(command + [alone(path)], workdir) - syscalls(command + [empty], workdir)
+
+        one = [scan, "-j", "1", "-r"]
+        runtime_one = [runtime_scan, "-j", "1", "-r"]
+        variant_paths = {l: os.path.join(images, "variant-%s.exe" % l) for l in "abcd"}
+        calls_clean = per_file(one, clean_file)
+        calls_variant = {l: per_file(one, variant_paths[l]) for l in "abcd"}
+        calls_near = per_file(one, os.path.join(corpus, "generated", "000", "near-c.exe"))
+        runtime_clean = per_file(runtime_one, clean_file)
+        runtime_variant = {l: per_file(runtime_one, variant_paths[l]) for l in "abcd"}
+        calls_floor = per_file([floor], clean_file)
         calls_whole = (syscalls([scan, "-r", "-j", str(cores), corpus], workdir)
                        - syscalls([scan, "-r", "-j", str(cores), empty], workdir)) / files
-        runtime_one = [runtime_scan, "-j", "1"]
-        runtime_base = syscalls(runtime_one + ["-r", empty], workdir)
-        runtime_clean = syscalls(runtime_one + [clean_file], workdir) - runtime_base
-        runtime_variant = {l: syscalls(runtime_one + [os.path.join(images, "variant-%s.exe" % l)], workdir)
-                           - runtime_base for l in "abcd"}
-        floor_base = syscalls([floor, empty], workdir)
-        floor_one = os.path.join(workdir, "one")
-        link_or_copy(clean_file, os.path.join(floor_one, "file"))
-        calls_floor = syscalls([floor, floor_one], workdir) - floor_base
+        one = [scan, "-j", "1"]
         ir_scan = (instructions(one + ["-r", corpus]) - instructions(one + ["-r", empty])) / files
         ir_floor = (instructions([floor, corpus]) - instructions([floor, empty])) / files
 
@@ -400,7 +409,8 @@ def main():
     ratio = median["yara -p N"] / median["pestkill-scan -j N"]
     rows.append(("throughput vs YARA, %d threads" % cores, "%.1fx" % ratio, target(ratio, 20, False)))
     rows.append(("syscalls per clean file", "%d (floor: %d; runtime reads: %d)" % (calls_clean, calls_floor, runtime_clean),
-                 "strace -c -f, -j 1, minus empty run; " + target(calls_clean, 6)))
+                 "strace -c -f, -j 1, alone in a directory minus the empty one; target <= 6: %s"
+                 % ("met" if calls_clean <= 6 else "MISSED")))
     rows.append(("syscalls per variant image", " ".join("%s:%d" % (l.upper(), calls_variant[l]) for l in "abcd")
                  + " near-miss C:%d" % calls_near, "runtime reads: " + " ".join(
                      "%s:%d" % (l.upper(), runtime_variant[l]) for l in "abcd")))

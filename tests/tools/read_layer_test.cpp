@@ -149,6 +149,25 @@ TEST(ReadLayer, ReadsWhatWasAppendedAfterTheEnd) {
   EXPECT_EQ(GetFileLength(fd), 108);
 }
 
+// The length measured when the file was opened, where given, is the length for
+// the judgement, with the same rule for 2 GiB and more.
+TEST(ReadLayer, LengthGivenAtTheOpenIsHeldToTheRuntimeRule) {
+  testpe::TempFile file(testpe::PatternBytes(100));
+  testpe::OpenFd fd = file.Open();
+  const struct {
+    int64_t given;
+    int32_t length;
+  } cases[] = {{100, 100}, {0, 0}, {INT32_MAX, INT32_MAX}, {int64_t{1} << 31, INT32_MAX}, {int64_t{5} << 32, INT32_MAX},
+               {-1, 100}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.given);
+    BindReadView(fd, c.given);
+    EXPECT_EQ(GetFileLength(fd), c.length);
+    UnbindReadView();
+  }
+  EXPECT_EQ(GetFileLength(fd), 100);  // unbound: the runtime's
+}
+
 // A descriptor the thread has not bound is read through the runtime: its position
 // is the kernel's.
 TEST(ReadLayer, UnboundDescriptorReadsThroughTheRuntime) {
@@ -262,13 +281,14 @@ TEST(ReadLayer, JudgesAsTheRuntimeDoes) {
       testpe::OpenFd layered = file.Open();
       testpe::OpenFd plain = file.Open();
       ScanTrace viaLayer, viaRuntime;
-      const Variant layerVariant = JudgeThroughReadLayer(layered, nullptr, &viaLayer);
+      const Variant layerVariant = JudgeThroughReadLayer(layered, -1, nullptr, &viaLayer);
       const Variant runtimeVariant = JudgeOpenImageFile(plain, nullptr, &viaRuntime);
       EXPECT_EQ(Described(layerVariant, viaLayer), Described(runtimeVariant, viaRuntime));
       EXPECT_EQ(KernelPosition(layered), 0);
       ScanStop stop = ScanStop::CannotOpen;
       testpe::OpenFd again = file.Open();
-      EXPECT_EQ(JudgeThroughReadLayer(again, &stop, nullptr), runtimeVariant);
+      // With the length measured at the open, as the scanner binds a file.
+      EXPECT_EQ(JudgeThroughReadLayer(again, static_cast<int64_t>(images[i].size()), &stop, nullptr), runtimeVariant);
       EXPECT_EQ(stop, viaRuntime.stop);
       matched += layerVariant == static_cast<Variant>(letter - 'A' + 1) ? 1 : 0;
     }

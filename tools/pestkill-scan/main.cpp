@@ -96,12 +96,13 @@ void JudgeSignatures(const ScanRun& run, const char* openPath, int fd, uint64_t 
   ScanStop stop = ScanStop::Checked;
   Variant variant = Variant::None;
   if (run.options.explain) {
-    variant = fd >= 0 ? JudgeThroughReadLayer(fd, nullptr, &judgement->trace)
+    variant = fd >= 0 ? JudgeThroughReadLayer(fd, static_cast<int64_t>(size), nullptr, &judgement->trace)
                       : JudgeImageFile(openPath, nullptr, &judgement->trace);
     stop = judgement->trace.stop;
     judgement->why.trace = &judgement->trace;
   } else {
-    variant = fd >= 0 ? JudgeThroughReadLayer(fd, &stop, nullptr) : JudgeImageFile(openPath, &stop);
+    variant = fd >= 0 ? JudgeThroughReadLayer(fd, static_cast<int64_t>(size), &stop, nullptr)
+                      : JudgeImageFile(openPath, &stop);
   }
   if (stop == ScanStop::CannotOpen) {
     judgement->verdict = Verdict::Unreadable;

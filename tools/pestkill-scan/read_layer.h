@@ -11,20 +11,26 @@
 // it delivered, the length held at the largest 32-bit value for a file of 2 GiB or
 // more. Bytes once read are kept for the rest of the judgement; a read that goes
 // beyond the end the file had when a block was read asks the kernel again, so a
-// file that grew meanwhile is read on as a descriptor would read it.
+// file that grew meanwhile is read on as a descriptor would read it. The length is
+// the one the caller measured on the descriptor when it opened it, where given, so
+// that the file is not measured twice; else the kernel is asked each time.
 //
 // A build that links read_layer_runtime.cpp instead judges through the runtime's
 // calls alone, for comparing the two roads.
 #pragma once
 
+#include <cstdint>
+
 #include "detect/check_trace.h"
 
 // Judges the open regular file fd (its position at the start of the file) on the
-// calling thread, as JudgeOpenImageFile does. fd stays open.
-Variant JudgeThroughReadLayer(int fd, ScanStop* stop, ScanTrace* trace);
+// calling thread, as JudgeOpenImageFile does; size is its length as fstat gave it
+// on fd, or -1. fd stays open.
+Variant JudgeThroughReadLayer(int fd, int64_t size, ScanStop* stop, ScanTrace* trace);
 
 // Binds fd, just opened, to the calling thread's view, replacing whatever was
 // bound before; until UnbindReadView the four operations on fd are served from
-// it. A thread has one view: each worker judges one file at a time.
-void BindReadView(int fd);
+// it. size: as for JudgeThroughReadLayer. A thread has one view: each worker
+// judges one file at a time.
+void BindReadView(int fd, int64_t size = -1);
 void UnbindReadView();

@@ -38,6 +38,7 @@ struct Block {
 struct ReadView {
   int fd = -1;         // the descriptor bound, or -1
   int64_t position = 0;
+  int64_t size = -1;   // the length measured at the open, or -1: ask the kernel
   uint64_t uses = 0;
   bool headRead = false;
   Block blocks[BlockCount];
@@ -121,17 +122,18 @@ int32_t ReadThroughView(void* buffer, uint32_t count, int64_t offset) {
 
 }  // namespace
 
-void BindReadView(int fd) {
+void BindReadView(int fd, int64_t size) {
   view.fd = fd;
   view.position = 0;
+  view.size = size;
   view.headRead = false;
   for (Block& block : view.blocks) block = Block();
 }
 
 void UnbindReadView() { view.fd = -1; }
 
-Variant JudgeThroughReadLayer(int fd, ScanStop* stop, ScanTrace* trace) {
-  BindReadView(fd);
+Variant JudgeThroughReadLayer(int fd, int64_t size, ScanStop* stop, ScanTrace* trace) {
+  BindReadView(fd, size);
   const Variant variant = JudgeOpenImageFile(fd, stop, trace);
   UnbindReadView();
   return variant;
@@ -159,9 +161,10 @@ int32_t ReadFileHere(int fd, void* buffer, uint32_t count) {
   return got;
 }
 
-// Asked of the kernel each time, as the runtime does, with the same rule.
+// With the runtime's rule; asked of the kernel each time, as the runtime does,
+// unless the length measured at the open was given.
 int32_t GetFileLength(int fd) {
-  const long long length = _filelengthi64(fd);
+  const long long length = Bound(fd) && view.size >= 0 ? view.size : _filelengthi64(fd);
   if (length < 0) return -1;
   return length > INT32_MAX ? INT32_MAX : static_cast<int32_t>(length);
 }

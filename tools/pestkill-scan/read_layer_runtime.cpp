@@ -4,9 +4,9 @@
 
 #include "detect/file_signature_detector.h"
 
-void BindReadView(int) {}
+void BindReadView(int, int64_t) {}
 void UnbindReadView() {}
 
-Variant JudgeThroughReadLayer(int fd, ScanStop* stop, ScanTrace* trace) {
+Variant JudgeThroughReadLayer(int fd, int64_t, ScanStop* stop, ScanTrace* trace) {
   return JudgeOpenImageFile(fd, stop, trace);
 }
