@@ -48,3 +48,15 @@ Variant JudgeImageFile(const char* path, ScanStop* stop, ScanTrace* trace) {
 }
 
 bool ScanImageFile(const char* path) { return JudgeImageFile(path) != Variant::None; }
+
+#ifdef _WIN32
+bool ScanImageFileWide(const wchar_t* path) {
+  if (path == nullptr) return false;
+  // The same flags as the 8-bit open; every reader works on the descriptor as before.
+  const int fd = _wopen(path, _O_BINARY);
+  if (fd == -1) return false;
+  const Variant variant = JudgeOpenImageFile(fd, nullptr, nullptr);
+  (void)_close(fd);
+  return variant != Variant::None;
+}
+#endif

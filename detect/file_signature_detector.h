@@ -17,3 +17,9 @@ Variant JudgeOpenImageFile(int fd, ScanStop* stop, ScanTrace* trace);
 // True when the file matches one of the four signatures; false otherwise, and on
 // every failure to open or read it.
 bool ScanImageFile(const char* path);
+
+#ifdef _WIN32
+// The same judgement of a file named in wide characters, for a path that the code
+// page cannot spell.
+bool ScanImageFileWide(const wchar_t* path);
+#endif

@@ -3,67 +3,121 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 
+#include "remedy/run_data_match.h"
 #include "remedy/run_key_scanner.h"
 
 namespace {
 
-// The NT object-manager form of a DOS path, as some module lists report it.
-const char NtPathPrefix[] = "\\??\\";
-constexpr size_t NtPathPrefixLength = sizeof(NtPathPrefix) - 1;
+// The calls of each road: the ANSI forms for paths in the system code page, the wide
+// forms for paths that the code page cannot spell.
+struct AnsiPath {
+  using Unit = char;
+  // The NT object-manager form of a DOS path, as some module lists report it.
+  static constexpr const char* NtPathPrefix = "\\??\\";
+  static constexpr const char* LogonProgramName = "Winlogon";
+  static size_t Length(const char* text) { return std::strlen(text); }
+  static bool StartsWith(const char* text, const char* prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+  }
+  static DWORD LongPath(const char* path, char* out, DWORD capacity) {
+    return GetLongPathNameA(path, out, capacity);
+  }
+  static DWORD SystemDirectory(char* out, UINT capacity) { return GetSystemDirectoryA(out, capacity); }
+  static char* LastOf(char* text, char c) { return std::strrchr(text, c); }
+  static char* FirstOf(char* text, char c) { return std::strchr(text, c); }
+  static bool EqualIgnoringCase(const char* left, const char* right) {
+    return _stricmp(left, right) == 0;
+  }
+  static void UpperCase(char* text) { (void)_strupr(text); }
+  static int32_t ScanRun(const char* target, uint8_t hive, int32_t* found) {
+    return ScanRunKey(target, RunKey, hive, 0, 0, found);
+  }
+};
 
-const char LogonProgramName[] = "Winlogon";
+struct WidePath {
+  using Unit = wchar_t;
+  static constexpr const wchar_t* NtPathPrefix = L"\\??\\";
+  static constexpr const wchar_t* LogonProgramName = L"Winlogon";
+  static size_t Length(const wchar_t* text) { return std::wcslen(text); }
+  static bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
+    return std::wcsncmp(text, prefix, std::wcslen(prefix)) == 0;
+  }
+  static DWORD LongPath(const wchar_t* path, wchar_t* out, DWORD capacity) {
+    return GetLongPathNameW(path, out, capacity);
+  }
+  static DWORD SystemDirectory(wchar_t* out, UINT capacity) {
+    return GetSystemDirectoryW(out, capacity);
+  }
+  static wchar_t* LastOf(wchar_t* text, wchar_t c) { return std::wcsrchr(text, c); }
+  static wchar_t* FirstOf(wchar_t* text, wchar_t c) { return std::wcschr(text, c); }
+  // As the 8-bit road's runtime calls do it: only a-z have a case.
+  static bool EqualIgnoringCase(const wchar_t* left, const wchar_t* right) {
+    return EqualIgnoringAsciiCase(left, right);
+  }
+  static void UpperCase(wchar_t* text) { UpperCaseAsciiLetters(text); }
+  static int32_t ScanRun(const wchar_t* target, uint8_t hive, int32_t* found) {
+    return ScanRunKeyWide(target, RunKey, hive, 0, 0, found);
+  }
+};
 
-}  // namespace
-
-bool IsWinlogonImpostor(const char* imagePath) {
+template <typename Text>
+bool JudgeImpostor(const typename Text::Unit* imagePath) {
+  using Unit = typename Text::Unit;
   if (imagePath == nullptr) return false;
 
-  const char* path = imagePath;
-  if (std::strncmp(path, NtPathPrefix, NtPathPrefixLength) == 0) path += NtPathPrefixLength;
+  const Unit* path = imagePath;
+  if (Text::StartsWith(path, Text::NtPathPrefix)) path += Text::Length(Text::NtPathPrefix);
 
   // A short (8.3) name would hide "Winlogon" behind something like WINLOG~1.EXE. When the
   // long form does not fit (the result is the size it would need), the path stays as given.
-  char longPath[MAX_PATH];
+  Unit longPath[MAX_PATH];
   std::memset(longPath, 0, sizeof(longPath));
-  DWORD longLength = GetLongPathNameA(path, longPath, sizeof(longPath));
-  const char* workingPath = (longLength != 0 && longLength < sizeof(longPath)) ? longPath : path;
+  DWORD longLength = Text::LongPath(path, longPath, MAX_PATH);
+  const Unit* workingPath = (longLength != 0 && longLength < MAX_PATH) ? longPath : path;
 
   // Every buffer below holds the whole working path; a longer one cannot come from a
   // module list, and is not judged.
-  size_t workingLength = std::strlen(workingPath);
+  size_t workingLength = Text::Length(workingPath);
   if (workingLength >= MAX_PATH) return false;
 
-  char directory[MAX_PATH];
-  std::memcpy(directory, workingPath, workingLength + 1);
-  char* lastSeparator = std::strrchr(directory, '\\');
+  Unit directory[MAX_PATH];
+  std::memcpy(directory, workingPath, (workingLength + 1) * sizeof(Unit));
+  Unit* lastSeparator = Text::LastOf(directory, Unit('\\'));
   if (lastSeparator == nullptr) return false;
 
-  char fileName[MAX_PATH];
-  std::strcpy(fileName, lastSeparator + 1);
-  *lastSeparator = '\0';
+  Unit fileName[MAX_PATH];
+  std::memcpy(fileName, lastSeparator + 1, (Text::Length(lastSeparator + 1) + 1) * sizeof(Unit));
+  *lastSeparator = Unit(0);
 
   // Everything from the first dot on goes, so winlogon.tmp.exe counts as winlogon.
-  char* firstDot = std::strchr(fileName, '.');
-  if (firstDot != nullptr) *firstDot = '\0';
-  if (_stricmp(fileName, LogonProgramName) != 0) return false;
+  Unit* firstDot = Text::FirstOf(fileName, Unit('.'));
+  if (firstDot != nullptr) *firstDot = Unit(0);
+  if (!Text::EqualIgnoringCase(fileName, Text::LogonProgramName)) return false;
 
-  char systemDirectory[MAX_PATH];
+  Unit systemDirectory[MAX_PATH];
   std::memset(systemDirectory, 0, sizeof(systemDirectory));
-  if (GetSystemDirectoryA(systemDirectory, sizeof(systemDirectory)) == 0) return false;
+  if (Text::SystemDirectory(systemDirectory, MAX_PATH) == 0) return false;
   // The real logon program lives right in the system directory; a subdirectory of it
   // is somewhere else.
-  if (_stricmp(directory, systemDirectory) == 0) return false;
+  if (Text::EqualIgnoringCase(directory, systemDirectory)) return false;
 
-  char scanPath[MAX_PATH];
-  std::memcpy(scanPath, workingPath, workingLength + 1);
-  (void)_strupr(scanPath);
+  Unit scanPath[MAX_PATH];
+  std::memcpy(scanPath, workingPath, (workingLength + 1) * sizeof(Unit));
+  Text::UpperCase(scanPath);
 
   // The real logon program is started by the system, never from a Run key. Both keys
   // are always read.
   int32_t foundInMachineRun = 0;
   int32_t foundInUserRun = 0;
-  (void)ScanRunKey(scanPath, RunKey, LocalMachineHive, 0, 0, &foundInMachineRun);
-  (void)ScanRunKey(scanPath, RunKey, CurrentUserHive, 0, 0, &foundInUserRun);
+  (void)Text::ScanRun(scanPath, LocalMachineHive, &foundInMachineRun);
+  (void)Text::ScanRun(scanPath, CurrentUserHive, &foundInUserRun);
   return foundInMachineRun != 0 || foundInUserRun != 0;
 }
+
+}  // namespace
+
+bool IsWinlogonImpostor(const char* imagePath) { return JudgeImpostor<AnsiPath>(imagePath); }
+
+bool IsWinlogonImpostorWide(const wchar_t* imagePath) { return JudgeImpostor<WidePath>(imagePath); }

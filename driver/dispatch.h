@@ -11,3 +11,13 @@ bool DetectThreat(const char* path, int32_t* kind);
 
 // Runs the remediation of the kind; false for a null path or an unknown kind.
 bool RemoveThreat(const char* path, uint32_t processId, int32_t kind);
+
+// The same for an image path that the code page cannot spell (the module list gave
+// question marks or look-alike letters in its place), with the module's wide
+// path beside it (null when there is none): the file is judged and removed, and the
+// Run keys compared, through the wide path; the console shows the path as given.
+// A path that can be spelt, or one without a wide path, takes the roads above; for a
+// path that holds substituted characters the impostor rule is then not asked, since
+// its Run data would be compared by their question marks.
+bool DetectThreat(const char* path, const wchar_t* widePath, int32_t* kind);
+bool RemoveThreat(const char* path, const wchar_t* widePath, uint32_t processId, int32_t kind);

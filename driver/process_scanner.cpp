@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "driver/debug_privilege.h"
+#include "driver/image_path.h"
 #include "driver/toolhelp_api.h"
 
 namespace {
@@ -16,6 +17,31 @@ void AskForRestart(const ScanSeam& seam) {
   (void)fflush(stdout);
   const int answer = getc(stdin);
   if (answer == 'y' || answer == 'Y') (void)seam.restartComputer();
+}
+
+Module32WideFn ResolveModule32FirstW(HMODULE library) {
+  if (library == nullptr) return nullptr;
+  return reinterpret_cast<Module32WideFn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(library, "Module32FirstW")));
+}
+
+// The module's path in wide characters, for an 8-bit path that does not name its file
+// because the code page could not spell some of its characters (the module list puts
+// a question mark or a look-alike letter in their place): the same first module of
+// the same snapshot, read again with the wide entry point. Null when the code page
+// spells the path, or when no wide path can be had; the 8-bit road then runs as for
+// any path.
+const wchar_t* WidePathOf(Module32WideFn module32FirstW, HANDLE modules, const MODULEENTRY32& module,
+                          MODULEENTRY32W* wideModule) {
+  if (module32FirstW == nullptr) return nullptr;
+  memset(wideModule, 0, sizeof(*wideModule));
+  wideModule->dwSize = sizeof(MODULEENTRY32W);
+  if (!module32FirstW(modules, wideModule)) return nullptr;
+  // The same module, or none: a snapshot gives its modules in one order.
+  if (wideModule->hModule != module.hModule || wideModule->szExePath[0] == L'\0') return nullptr;
+  wideModule->szExePath[MAX_PATH - 1] = L'\0';
+  if (CodePageSpells(module.szExePath, wideModule->szExePath)) return nullptr;
+  return wideModule->szExePath;
 }
 
 }  // namespace
@@ -39,6 +65,9 @@ ScanOutcome ToolhelpApi::ScanProcesses(const ScanSeam& seam) const {
     return ScanNotStarted;
   }
 
+  // Resolved from the same library as the entry points above; without it every path
+  // takes the 8-bit road.
+  const Module32WideFn module32FirstW = ResolveModule32FirstW(library);
   bool threatHandled = false;
   do {
     // Process id 0 is not skipped: its module snapshot describes the calling process.
@@ -48,11 +77,13 @@ ScanOutcome ToolhelpApi::ScanProcesses(const ScanSeam& seam) const {
       memset(&module, 0, sizeof(module));
       module.dwSize = sizeof(MODULEENTRY32);
       if (module32First(modules, &module)) {
+        MODULEENTRY32W wideModule;
+        const wchar_t* widePath = WidePathOf(module32FirstW, modules, module, &wideModule);
         int32_t kind = 0;
-        if (seam.detectThreat(module.szExePath, &kind)) {
+        if (seam.detectThreat(module.szExePath, widePath, &kind)) {
           threatHandled = true;
           printf("For proper cleanup system restart is required.\n");
-          (void)seam.removeThreat(module.szExePath, process.th32ProcessID, kind);
+          (void)seam.removeThreat(module.szExePath, widePath, process.th32ProcessID, kind);
           AskForRestart(seam);
         }
       }

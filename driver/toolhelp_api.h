@@ -14,9 +14,11 @@ enum ScanOutcome : int32_t { ScanNotStarted = 1, NoThreatFound = 3, ThreatHandle
 // What the walk hands each process to. The shipped program binds the real dispatch
 // and restart (ScanProcesses without arguments); tests bind recorders to see what
 // the walk passes on.
+// widePath is the module's path in wide characters when the code page cannot spell
+// its 8-bit path, and null otherwise.
 struct ScanSeam {
-  bool (*detectThreat)(const char* path, int32_t* kind);
-  bool (*removeThreat)(const char* path, uint32_t processId, int32_t kind);
+  bool (*detectThreat)(const char* path, const wchar_t* widePath, int32_t* kind);
+  bool (*removeThreat)(const char* path, const wchar_t* widePath, uint32_t processId, int32_t kind);
   bool (*restartComputer)();
 };
 
@@ -25,6 +27,9 @@ struct ScanSeam {
 using CreateToolhelp32SnapshotFn = HANDLE(WINAPI*)(DWORD flags, DWORD processId);
 using Process32Fn = BOOL(WINAPI*)(HANDLE snapshot, PROCESSENTRY32* entry);
 using Module32Fn = BOOL(WINAPI*)(HANDLE snapshot, MODULEENTRY32* entry);
+// The wide form, resolved from the same library: the path it gives is used only where
+// the code page cannot spell the 8-bit one.
+using Module32WideFn = BOOL(WINAPI*)(HANDLE snapshot, MODULEENTRY32W* entry);
 
 // Either the library handle and all five entry points are set, or all six are zero.
 class ToolhelpApi {

@@ -24,6 +24,12 @@ void RemoveFile(const char* path) {
   (void)MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
+void RemoveFileWide(const wchar_t* path) {
+  (void)SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+  if (DeleteFileW(path)) return;
+  (void)MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
 bool RestartComputer() {
   HANDLE token = nullptr;
   if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token) == 1) {

@@ -3,8 +3,9 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
-#include "remedy/collapse_blanks.h"
+#include "remedy/run_data_match.h"
 
 namespace {
 
@@ -46,92 +47,102 @@ const char* LookUpKeyName(uint16_t key) {
   }
 }
 
-// Turns the raw bytes of one value into a comparable command line, in place.
-// dataSize is the size the enumeration returned, at most RegistryBufferSize.
-void NormaliseCommandLine(char* data, DWORD dataSize, char* collapseBuffer) {
-  // Whatever the value's type, its bytes are taken as text. A string stored with its
-  // terminator ends there; data stored without one loses its last byte. Nothing of an
-  // earlier, longer value can show behind the end.
-  if (dataSize > RegistryBufferSize) dataSize = RegistryBufferSize;
-  data[RegistryBufferSize - 1] = '\0';
-  data[dataSize == 0 ? 0 : dataSize - 1] = '\0';
-
-  (void)_strupr(data);
-
-  // Quotes only group a path with spaces; the loader does not see them.
-  for (char* p = data; *p != '\0'; ++p)
-    if (*p == '"') *p = ' ';
-
-  // A directory named with its trailing separator is the same directory. Only the very
-  // last byte counts: a quoted "C:\DIR\" now ends in a space and keeps its backslash.
-  size_t length = std::strlen(data);
-  if (length > 0 && data[length - 1] == '\\') data[length - 1] = '\0';
-
-  CollapseBlanks(data, collapseBuffer);
-  std::strcpy(data, collapseBuffer);
-}
-
-bool EndsCommandWord(char c, bool commaEnds) {
-  return c == ' ' || c == '\0' || (commaEnds && c == ',');
-}
-
-// True when the command line D starts the file T (upper-cased).
-bool CommandLineNamesTarget(const char* commandLine, const char* target, char* shortPath) {
-  if (std::strlen(commandLine) <= std::strlen(target)) return _stricmp(commandLine, target) == 0;
-
-  // A command line that is itself an existing path may name the target by its short
-  // form; then only that form is searched, as the system spells it. A result of the
-  // buffer's size or more is the size the short form would need, not a length.
-  DWORD shortLength = GetShortPathNameA(commandLine, shortPath, RegistryBufferSize);
-  if (shortLength != 0 && shortLength < RegistryBufferSize) {
-    const char* at = std::strstr(shortPath, target);
-    return at != nullptr && EndsCommandWord(at[std::strlen(target)], false);
+// The system's own calls on each road: the C runtime's upper-casing and comparison
+// in its default locale, the file system's short form, and the registry's ANSI or
+// wide entry points. Text that the code page cannot spell reaches the ANSI calls as
+// question marks; the wide road sees it as it is.
+struct AnsiText {
+  using Unit = char;
+  static void UpperCase(char* text) { (void)_strupr(text); }
+  static bool EqualIgnoringCase(const char* left, const char* right) {
+    return _stricmp(left, right) == 0;
   }
+  static size_t ShortForm(const char* path, char* out, size_t capacity, void*) {
+    return GetShortPathNameA(path, out, static_cast<DWORD>(capacity));
+  }
+  static LONG OpenKey(HKEY root, const char* path, HKEY* key) {
+    return RegOpenKeyExA(root, path, 0, FullAccess, key);
+  }
+  static LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, BYTE* data,
+                        DWORD* dataSize) {
+    return RegEnumValueA(key, index, name, nameSize, nullptr, nullptr, data, dataSize);
+  }
+  static LONG DeleteValue(HKEY key, const char* name) { return RegDeleteValueA(key, name); }
+};
 
-  // Otherwise the target may stand anywhere, also behind a host program such as
-  // RUNDLL32.EXE, which takes its DLL followed by a comma and the entry point. Only
-  // the first occurrence is looked at.
-  const char* at = std::strstr(commandLine, target);
-  return at != nullptr && EndsCommandWord(at[std::strlen(target)], true);
+struct WideText {
+  using Unit = wchar_t;
+  // As the 8-bit road's runtime calls do it: only a-z have a case.
+  static void UpperCase(wchar_t* text) { UpperCaseAsciiLetters(text); }
+  static bool EqualIgnoringCase(const wchar_t* left, const wchar_t* right) {
+    return EqualIgnoringAsciiCase(left, right);
+  }
+  static size_t ShortForm(const wchar_t* path, wchar_t* out, size_t capacity, void*) {
+    return GetShortPathNameW(path, out, static_cast<DWORD>(capacity));
+  }
+  static LONG OpenKey(HKEY root, const wchar_t* path, HKEY* key) {
+    return RegOpenKeyExW(root, path, 0, FullAccess, key);
+  }
+  static LONG EnumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameSize, BYTE* data,
+                        DWORD* dataSize) {
+    return RegEnumValueW(key, index, name, nameSize, nullptr, nullptr, data, dataSize);
+  }
+  static LONG DeleteValue(HKEY key, const wchar_t* name) { return RegDeleteValueW(key, name); }
+};
+
+template <typename Text>
+const RunDataCalls<typename Text::Unit> RunDataCallsOf = {Text::UpperCase, Text::EqualIgnoringCase,
+                                                          Text::ShortForm, nullptr};
+
+// Appends ASCII text (the key paths) to a terminated text of either width.
+template <typename Unit>
+void AppendAscii(Unit* text, const char* ascii) {
+  Unit* end = text + std::char_traits<Unit>::length(text);
+  while ((*end++ = static_cast<Unit>(*ascii++)) != Unit(0)) {
+  }
 }
 
-}  // namespace
-
-int32_t ScanRunKey(const char* targetPath, uint16_t key, uint8_t hive, int32_t skipMatching,
-                   int32_t deleteFlag, int32_t* found) {
+template <typename Text>
+int32_t WalkRunKey(const typename Text::Unit* targetPath, uint16_t key, uint8_t hive,
+                   int32_t skipMatching, int32_t deleteFlag, int32_t* found) {
+  using Unit = typename Text::Unit;
   if (targetPath == nullptr || found == nullptr) return 0;
 
-  char target[RegistryBufferSize];
-  char keyPath[RegistryBufferSize];
-  char valueName[RegistryBufferSize];
-  char valueData[RegistryBufferSize];
-  char collapsed[RegistryBufferSize];
-  char shortPath[RegistryBufferSize];
+  // Names and data in units of the road: a value the ANSI road can hold whole, the
+  // wide road can hold whole too.
+  Unit target[RegistryBufferSize];
+  Unit keyPath[RegistryBufferSize];
+  Unit valueName[RegistryBufferSize];
+  Unit valueData[RegistryBufferSize];
+  Unit collapsed[RegistryBufferSize];
+  Unit shortPath[RegistryBufferSize];
+  const RunDataCalls<Unit>& calls = RunDataCallsOf<Text>;
 
-  // Callers pass paths of at most MAX_PATH bytes; a longer one is refused rather than
+  // Callers pass paths of at most MAX_PATH units; a longer one is refused rather than
   // cut, since a cut target could match (and delete) values that start other files.
-  size_t targetLength = std::strlen(targetPath);
-  if (targetLength >= sizeof(target)) return 0;
-  std::memcpy(target, targetPath, targetLength + 1);
-  (void)_strupr(target);
+  size_t targetLength = std::char_traits<Unit>::length(targetPath);
+  if (targetLength >= RegistryBufferSize) return 0;
+  std::memcpy(target, targetPath, (targetLength + 1) * sizeof(Unit));
+  calls.upperCase(target);
 
   HiveRoot hiveRoot;
   const char* keyName = LookUpKeyName(key);
   if (!LookUpHive(hive, &hiveRoot) || keyName == nullptr) return 0;
-  std::strcpy(keyPath, hiveRoot.basePath);
-  std::strcat(keyPath, keyName);
+  keyPath[0] = Unit(0);
+  AppendAscii(keyPath, hiveRoot.basePath);
+  AppendAscii(keyPath, keyName);
 
   HKEY runKey = nullptr;
-  if (RegOpenKeyExA(hiveRoot.root, keyPath, 0, FullAccess, &runKey) != ERROR_SUCCESS) return 0;
+  if (Text::OpenKey(hiveRoot.root, keyPath, &runKey) != ERROR_SUCCESS) return 0;
 
   std::memset(valueName, 0, sizeof(valueName));
   std::memset(valueData, 0, sizeof(valueData));
   DWORD index = 0;
   for (;;) {
-    DWORD nameSize = RegistryBufferSize;
-    DWORD dataSize = RegistryBufferSize;
-    LONG status = RegEnumValueA(runKey, index, valueName, &nameSize, nullptr, nullptr,
-                                reinterpret_cast<BYTE*>(valueData), &dataSize);
+    DWORD nameSize = RegistryBufferSize;  // in units
+    DWORD dataSize = sizeof(valueData);   // in bytes
+    LONG status = Text::EnumValue(runKey, index, valueName, &nameSize,
+                                  reinterpret_cast<BYTE*>(valueData), &dataSize);
     if (status == ERROR_MORE_DATA) {
       // A name or data too long for the buffers. Ending the walk here would let every
       // value behind it go unseen, so a long value could shield the real one: pass over
@@ -143,11 +154,14 @@ int32_t ScanRunKey(const char* targetPath, uint16_t key, uint8_t hive, int32_t s
     }
     if (status != ERROR_SUCCESS) break;  // ERROR_NO_MORE_ITEMS, or the key went away
 
-    NormaliseCommandLine(valueData, dataSize, collapsed);
+    // An odd byte at the end of wide data is a unit of its own, and cut like one.
+    const size_t dataUnits = (dataSize + sizeof(Unit) - 1) / sizeof(Unit);
+    NormaliseRunData(valueData, RegistryBufferSize, dataUnits, collapsed, calls);
 
-    if (skipMatching == 0 && CommandLineNamesTarget(valueData, target, shortPath)) {
+    if (skipMatching == 0 &&
+        RunDataNamesTarget(valueData, target, shortPath, RegistryBufferSize, calls)) {
       *found = 1;
-      if (deleteFlag == 1 && RegDeleteValueA(runKey, valueName) == ERROR_SUCCESS) {
+      if (deleteFlag == 1 && Text::DeleteValue(runKey, valueName) == ERROR_SUCCESS) {
         // The values behind the deleted one have moved up by one index.
         index = 0;
         continue;
@@ -160,10 +174,31 @@ int32_t ScanRunKey(const char* targetPath, uint16_t key, uint8_t hive, int32_t s
   return 1;
 }
 
-int32_t CleanRunKeys(const char* targetPath, uint16_t key, int32_t skipMatching) {
+template <typename Text>
+int32_t CleanRunKeysOf(const typename Text::Unit* targetPath, uint16_t key, int32_t skipMatching) {
   int32_t found = 0;
-  (void)ScanRunKey(targetPath, key, LocalMachineHive, skipMatching, 1, &found);
-  (void)ScanRunKey(targetPath, key, CurrentUserHive, skipMatching, 1, &found);
-  (void)ScanRunKey(targetPath, key, DefaultUserHive, skipMatching, 1, &found);
+  (void)WalkRunKey<Text>(targetPath, key, LocalMachineHive, skipMatching, 1, &found);
+  (void)WalkRunKey<Text>(targetPath, key, CurrentUserHive, skipMatching, 1, &found);
+  (void)WalkRunKey<Text>(targetPath, key, DefaultUserHive, skipMatching, 1, &found);
   return 1;
+}
+
+}  // namespace
+
+int32_t ScanRunKey(const char* targetPath, uint16_t key, uint8_t hive, int32_t skipMatching,
+                   int32_t deleteFlag, int32_t* found) {
+  return WalkRunKey<AnsiText>(targetPath, key, hive, skipMatching, deleteFlag, found);
+}
+
+int32_t ScanRunKeyWide(const wchar_t* targetPath, uint16_t key, uint8_t hive, int32_t skipMatching,
+                       int32_t deleteFlag, int32_t* found) {
+  return WalkRunKey<WideText>(targetPath, key, hive, skipMatching, deleteFlag, found);
+}
+
+int32_t CleanRunKeys(const char* targetPath, uint16_t key, int32_t skipMatching) {
+  return CleanRunKeysOf<AnsiText>(targetPath, key, skipMatching);
+}
+
+int32_t CleanRunKeysWide(const wchar_t* targetPath, uint16_t key, int32_t skipMatching) {
+  return CleanRunKeysOf<WideText>(targetPath, key, skipMatching);
 }

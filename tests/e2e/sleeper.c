@@ -7,7 +7,8 @@
  * contents the test chose. It exits by itself after SECONDS (default 600), so a
  * test that dies half-way leaves nothing behind for long.
  *
- * With FILE it also keeps that file open for reading without sharing deletion, as
+ * With FILE it also keeps that file open (named in wide characters, so that a path
+ * the code page cannot spell is held too) for reading without sharing deletion, as
  * the loader holds the image of a running program on Windows: deleting the file
  * then fails, and a remover has to schedule the deletion for the next restart.
  *
@@ -18,6 +19,7 @@
  * would mistake for a change made by the scan. */
 #include <stdlib.h>
 #include <windows.h>
+#include <shellapi.h>
 
 int main(int argc, char** argv) {
   unsigned long seconds = 600;
@@ -26,8 +28,14 @@ int main(int argc, char** argv) {
   }
   HANDLE held = INVALID_HANDLE_VALUE;
   if (argc > 2) {
-    held = CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+    int wideCount = 0;
+    LPWSTR* wideArgs = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+    if (wideArgs == NULL || wideCount < 3) {
+      return 2;
+    }
+    held = CreateFileW(wideArgs[2], GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, NULL);
+    (void)LocalFree(wideArgs);
     if (held == INVALID_HANDLE_VALUE) {
       return 2;
     }

@@ -171,6 +171,13 @@ class WinePrefix:
     def processes(self):
         """(process id, image path) of every live process, in the order of the
         system's process snapshot."""
+        return [(pid, path) for pid, path, _ in self.processes_wide()]
+
+    def processes_wide(self):
+        """(process id, image path, wide image path) of every live process: the
+        image path as the module list gives it in the ANSI code page, and the same
+        module's path in wide characters, which also spells what the code page
+        cannot."""
         # Taking the snapshot can fail while a process is starting or ending;
         # the lister then exits 1 and is asked again.
         for attempt in range(10):
@@ -180,20 +187,23 @@ class WinePrefix:
             time.sleep(0.2)
         else:
             raise RuntimeError("the process snapshot failed 10 times")
-        output = output.decode("latin-1")
         listed = []
         for line in output.splitlines():
             if line.strip():
-                pid, _, path = line.partition("\t")
-                listed.append((int(pid), path))
+                pid, _, rest = line.partition(b"\t")
+                path, _, wide = rest.rstrip(b"\r").partition(b"\t")
+                listed.append((int(pid), path.decode("latin-1"), wide.decode("utf-8", errors="replace")))
         return listed
 
     def wait_for_process(self, windows_path, present=True, timeout=30):
         """Waits until a process whose image path is windows_path (ignoring case)
-        is listed, or, with present False, until none is."""
+        is listed, or, with present False, until none is. The path may be given
+        as the code page spells it or, for names the code page cannot spell, in
+        full; the listed paths are returned as the code page spells them."""
         deadline = time.monotonic() + timeout
+        wanted = windows_path.lower()
         while True:
-            listed = [p for _, p in self.processes() if p.lower() == windows_path.lower()]
+            listed = [p for _, p, w in self.processes_wide() if wanted in (p.lower(), w.lower())]
             if bool(listed) == present:
                 return listed
             if time.monotonic() > deadline:

@@ -104,10 +104,12 @@ std::string JsonStringValue(const std::string& text, size_t* at) {
 
 // The bytes a script gets back from the "path" members of one object: path_bytes
 // when present, otherwise path (which is then UTF-8 text, taken byte for byte).
-std::string PathFromJson(const std::string& members, bool* hasBytes) {
-  size_t at = std::string("\"path\":").size();
+std::string PathFromJson(const std::string& members, bool* hasBytes, const std::string& member = "path") {
+  const std::string key = "\"" + member + "\":";
+  if (members.compare(0, key.size(), key) != 0) return "(no " + member + " member)";
+  size_t at = key.size();
   const std::string path = JsonStringValue(members, &at);
-  const std::string bytesKey = ",\"path_bytes\":";
+  const std::string bytesKey = ",\"" + member + "_bytes\":";
   *hasBytes = members.compare(at, bytesKey.size(), bytesKey) == 0;
   if (!*hasBytes) return at == members.size() ? path : "(unexpected members)";
   at += bytesKey.size();
@@ -165,6 +167,18 @@ TEST(OutputNames, JsonGivesEveryNameBackAndNeverTwoTheSame) {
   }
   // The pair of the complaint: the Latin-1 and the UTF-8 spelling of one name.
   EXPECT_NE(Written(PutJsonPathMembers, "caf\xe9.exe"), Written(PutJsonPathMembers, "caf\xc3\xa9.exe"));
+}
+
+// A hive's path on a mounted volume, under its own member ("hive", "hive_bytes").
+TEST(OutputNames, JsonGivesAPathBackUnderAnotherMemberName) {
+  for (const NameCase& c : Names) {
+    SCOPED_TRACE(c.name);
+    const std::string members = Written([](FILE* out, const char* text) { PutJsonPathMembers(out, "hive", text); },
+                                        c.bytes);
+    bool hasBytes = false;
+    EXPECT_EQ(PathFromJson(members, &hasBytes, "hive"), c.bytes) << members;
+    EXPECT_EQ(hasBytes, c.pathBytes) << members;
+  }
 }
 
 }  // namespace

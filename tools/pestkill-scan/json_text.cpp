@@ -98,11 +98,13 @@ void PutBase64(FILE* out, const unsigned char* bytes, size_t count) {
 
 }  // namespace
 
-void PutJsonPathMembers(FILE* out, const char* path) {
-  (void)std::fputs("\"path\":", out);
+void PutJsonPathMembers(FILE* out, const char* path) { PutJsonPathMembers(out, "path", path); }
+
+void PutJsonPathMembers(FILE* out, const char* name, const char* path) {
+  (void)std::fprintf(out, "\"%s\":", name);
   PutJsonString(out, path);
   if (IsUtf8Text(path)) return;
-  (void)std::fputs(",\"path_bytes\":\"", out);
+  (void)std::fprintf(out, ",\"%s_bytes\":\"", name);
   PutBase64(out, reinterpret_cast<const unsigned char*>(path), std::strlen(path));
   (void)std::fputc('"', out);
 }

@@ -18,6 +18,10 @@ void PutJsonString(FILE* out, const char* text);
 // "path_bytes": the path's exact bytes in base64 (RFC 4648, with padding).
 void PutJsonPathMembers(FILE* out, const char* path);
 
+// The same for a path under another member name: name, and name_bytes beside it
+// when the path is not well-formed UTF-8 ("hive" and "hive_bytes").
+void PutJsonPathMembers(FILE* out, const char* name, const char* path);
+
 // True when every byte of text belongs to a well-formed UTF-8 sequence.
 bool IsUtf8Text(const char* text);
 

@@ -192,19 +192,30 @@ int ProcessorCount() {
 
 }  // namespace
 
-void PrintUsage(FILE* stream) { std::fputs(Usage, stream); }
+void PrintUsage(FILE* stream) {
+  std::fputs(Usage, stream);
+  PrintWindowsRootUsage(stream);  // mounted Windows volume (windows_root/)
+}
 
 void PrintVersion(FILE* stream) {
   std::fprintf(stream,
                "pestkill-scan " PESTKILL_VERSION "\n"
                "Signatures: Trojan.Kestrelon.Gen, the structural variants A, B, C and D\n"
                "(the same file signature detector as pestkill.exe; its Winlogon impostor\n"
-               "rule needs the live registry and is not part of the offline scan)\n");
+               "rule needs a registry: the offline scan applies it with --windows-root)\n");
 }
 
 ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options) {
+  // --- mounted Windows volume options (windows_root/): taken out first, with their
+  // values, and moved in front of the others.
+  int volumeArguments = 0;
+  if (!TakeWindowsRootOptions(argc, argv, &options->windowsRoot, &volumeArguments)) {
+    PrintUsage(stderr);
+    return ParseResult::UsageError;
+  }
+  // ---
   bool optionsEnded = false;
-  for (int at = 1; at < argc; ++at) {
+  for (int at = 1 + volumeArguments; at < argc; ++at) {
     const char* argument = argv[at];
     if (optionsEnded || !IsOption(argument)) {
       options->paths.push_back(argument);
@@ -246,7 +257,7 @@ ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options) {
     char unknown[3] = {'-', 0, 0};
     if (!SetShortOptions(argument, options, &unknown[1])) return RejectUsage("unknown option", unknown);
   }
-  if (options->paths.empty() && options->fileList == nullptr) {
+  if (options->paths.empty() && options->fileList == nullptr && options->windowsRoot.root == nullptr) {
     std::fprintf(stderr, "pestkill-scan: no PATH given\n");
     PrintUsage(stderr);
     return ParseResult::UsageError;

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "tools/pestkill-scan/windows_root/windows_root_options.h"
+
 struct ScanOptions {
   bool recursive = false;      // -r, --recursive: descend into directories
   bool listClean = false;      // -a, --all: a line for every file, also clean ones and those passed over
@@ -16,6 +18,7 @@ struct ScanOptions {
   std::vector<const char*> excludes;  // --exclude GLOB, in the order given
   const char* fileList = nullptr;     // --file-list FILE ("-" is standard input)
   std::vector<const char*> paths;     // the PATH operands, in the order given
+  WindowsRootOptions windowsRoot;     // --windows-root, --clean, --quarantine (windows_root/)
 };
 
 enum class ParseResult { Run, Help, Version, UsageError };

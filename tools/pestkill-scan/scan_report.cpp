@@ -18,9 +18,10 @@
 #include <unistd.h>
 #endif
 
+const char DetectionName[] = "Trojan.Kestrelon.Gen";
+
 namespace {
 
-const char DetectionName[] = "Trojan.Kestrelon.Gen";
 constexpr auto ProgressInterval = std::chrono::milliseconds(250);
 
 // Wipes the progress line before any other line goes to the terminal.
@@ -43,30 +44,9 @@ void ShowProgress(ScanReport* report) {
   std::fflush(stderr);
 }
 
-// Writing to standard output: nothing once a write has failed. EndRecord pushes
-// the finished line (and its explanation) out at once and notices a failed write.
-bool BeginRecord(ScanReport* report) {
-  if (report->outputFailed) return false;
-  ClearProgress(report);
-  return true;
-}
-
-void EndRecord(ScanReport* report) {
-  errno = 0;
-  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return;
-  const int error = errno != 0 ? errno : EIO;
-  report->outputFailed = true;
-  std::fprintf(stderr, "pestkill-scan: cannot write to standard output: %s; the scan stops\n",
-               std::strerror(error));
-}
-
 // A text line: the name escaped (raw with -0), then the rest, then the line's end.
 void PutTextLine(ScanReport* report, const char* path, const char* status, const char* reason) {
-  if (report->nullEnded) {
-    std::fputs(path, stdout);
-  } else {
-    PutEscapedName(stdout, path);
-  }
+  PutTextName(*report, path);
   std::fputs(": ", stdout);
   std::fputs(status, stdout);
   if (reason != nullptr) {
@@ -74,7 +54,7 @@ void PutTextLine(ScanReport* report, const char* path, const char* status, const
     PutEscapedName(stdout, reason);
     std::fputc(')', stdout);
   }
-  std::fputc(report->nullEnded ? '\0' : '\n', stdout);
+  EndTextLine(*report);
 }
 
 // One object on one line: path, verdict, variant, the reason or the error when
@@ -109,6 +89,35 @@ void PutErrorLine(ScanReport* report, const char* path, const char* reason) {
 }
 
 }  // namespace
+
+// Writing to standard output: nothing once a write has failed. EndRecord pushes
+// the finished line (and its explanation) out at once and notices a failed write.
+bool BeginRecord(ScanReport* report) {
+  if (report->outputFailed) return false;
+  ClearProgress(report);
+  return true;
+}
+
+void EndRecord(ScanReport* report) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return;
+  const int error = errno != 0 ? errno : EIO;
+  report->outputFailed = true;
+  std::fprintf(stderr, "pestkill-scan: cannot write to standard output: %s; the scan stops\n",
+               std::strerror(error));
+}
+
+void BeginErrorLine(ScanReport* report) { ClearProgress(report); }
+
+void PutTextName(const ScanReport& report, const char* name) {
+  if (report.nullEnded) {
+    std::fputs(name, stdout);
+  } else {
+    PutEscapedName(stdout, name);
+  }
+}
+
+void EndTextLine(const ScanReport& report) { std::fputc(report.nullEnded ? '\0' : '\n', stdout); }
 
 void StartReport(ScanReport* report) {
   report->showProgress = isatty(fileno(stderr)) != 0;

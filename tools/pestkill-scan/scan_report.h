@@ -51,6 +51,20 @@ void ReportProblem(ScanReport* report, const char* what, const char* name, const
 // stopSignal is the signal that interrupted the scan, or 0.
 void ReportSummary(ScanReport* report, int stopSignal);
 
+// The pieces of those lines, for the further lines of the mounted-volume scan,
+// which follow the same rules. A record on standard output is written between
+// BeginRecord (false: output has failed, write nothing) and EndRecord (pushes it
+// out; a failed write stops the scan). A line on standard error begins with
+// BeginErrorLine (it wipes the progress line).
+extern const char DetectionName[];  // "Trojan.Kestrelon.Gen"
+bool BeginRecord(ScanReport* report);
+void EndRecord(ScanReport* report);
+void BeginErrorLine(ScanReport* report);
+// A name in a text line on standard output: escaped, or raw with -0; and the end
+// of such a line: a newline, or NUL with -0.
+void PutTextName(const ScanReport& report, const char* name);
+void EndTextLine(const ScanReport& report);
+
 // In this order: 128 + the signal when interrupted; 2 when standard output failed;
 // 1 when something was found; 2 when an error occurred; otherwise 0.
 int ExitStatusFor(const ScanReport& report, int stopSignal);

@@ -46,11 +46,11 @@ PrivilegeState DebugPrivilegeState() {
 
 std::vector<PrivilegeState> seenDuringWalk;
 
-bool NoteStateAndPass(const char*, int32_t*) {
+bool NoteStateAndPass(const char*, const wchar_t*, int32_t*) {
   seenDuringWalk.push_back(DebugPrivilegeState());
   return false;
 }
-bool NeverRemove(const char*, uint32_t, int32_t) { return false; }
+bool NeverRemove(const char*, const wchar_t*, uint32_t, int32_t) { return false; }
 bool NeverRestart() { return false; }
 const ScanSeam ObservingSeam = {NoteStateAndPass, NeverRemove, NeverRestart};
 

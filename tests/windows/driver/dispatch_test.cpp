@@ -348,4 +348,199 @@ TEST(RemoveThreat, OverlongImpostorPathLeavesRunValuesOfItsPrefixAlone) {
   EXPECT_TRUE(run.Exists());
 }
 
+// ---- Paths the code page cannot spell
+
+// A value written with the wide call, so that its data keep every character.
+class WideRunValue {
+ public:
+  WideRunValue(HKEY root, const std::wstring& name, const std::wstring& data) : root_(root), name_(name) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(root_, RunKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+      return;
+    created_ = RegSetValueExW(key, name_.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                              static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    RegCloseKey(key);
+  }
+  ~WideRunValue() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root_, RunKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+    (void)RegDeleteValueW(key, name_.c_str());
+    RegCloseKey(key);
+  }
+  WideRunValue(const WideRunValue&) = delete;
+  WideRunValue& operator=(const WideRunValue&) = delete;
+  bool Created() const { return created_; }
+  bool Exists() const {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root_, RunKeyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+    const bool found = RegQueryValueExW(key, name_.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return found;
+  }
+
+ private:
+  HKEY root_;
+  std::wstring name_;
+  bool created_ = false;
+};
+
+// A folder whose name the code page cannot spell, with its files removed at the end.
+class WideFolder {
+ public:
+  explicit WideFolder(const std::wstring& name) : path_(L"C:\\" + name + L"\\") {
+    (void)CreateDirectoryW(path_.c_str(), nullptr);
+  }
+  ~WideFolder() {
+    for (const std::wstring& file : files_) {
+      (void)SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+      (void)DeleteFileW(file.c_str());
+    }
+    (void)RemoveDirectoryW(path_.c_str());
+  }
+  std::wstring File(const std::wstring& name) {
+    files_.push_back(path_ + name);
+    return files_.back();
+  }
+
+ private:
+  std::wstring path_;
+  std::vector<std::wstring> files_;
+};
+
+bool WideFileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool WriteWideFile(const std::wstring& path, const std::vector<uint8_t>& bytes) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                  written == bytes.size();
+  CloseHandle(file);
+  return ok;
+}
+
+// True when the file is gone or its deletion, under its wide name, waits for the next restart.
+bool WideRemovedOrScheduled(const std::wstring& path) {
+  if (!WideFileExists(path)) return true;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
+                    &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  std::wstring data(32 * 1024, L'\0');
+  DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+  const LONG read = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                                     reinterpret_cast<BYTE*>(&data[0]), &size);
+  RegCloseKey(key);
+  return read == ERROR_SUCCESS && data.find(path) != std::wstring::npos;
+}
+
+const wchar_t CyrillicFolder[] = L"pk_dispatch_\u041F\u0440\u043E\u0433\u0430";   // Прога
+const wchar_t ForeignFolder[] = L"pk_dispatch_\u0414\u0440\u0430\u043C\u0430";    // Драма, the same length
+
+TEST(DetectThreat, VariantImageThroughItsWidePath) {
+  WideFolder folder(CyrillicFolder);
+  for (const char variant : {'A', 'B', 'C', 'D'}) {
+    SCOPED_TRACE(std::string("variant ") + variant);
+    const std::wstring image = folder.File(std::wstring(L"Tool-") + wchar_t(variant) + L".exe");
+    ASSERT_TRUE(WriteWideFile(image, testpe::VariantImage(variant).Bytes()));
+    const std::string listed = drivertest::AnsiSpelling(image);
+    ASSERT_NE(std::string::npos, listed.find('?')) << listed;
+
+    // The path with question marks names no file.
+    int32_t kind = UntouchedKind;
+    drivertest::StdoutCapture alone;
+    EXPECT_FALSE(DetectThreat(listed.c_str(), nullptr, &kind));
+    EXPECT_EQ(alone.Finish(), "");
+    EXPECT_EQ(kind, UntouchedKind);
+
+    // The wide path does; the console shows the path as the module list gave it.
+    drivertest::StdoutCapture output;
+    EXPECT_TRUE(DetectThreat(listed.c_str(), image.c_str(), &kind));
+    EXPECT_EQ(output.Finish(), "File: " + listed + "\n" + DetectionLines);
+    EXPECT_EQ(kind, SignatureMatch);
+    // The descriptor was closed again: an open one would not share the deletion.
+    EXPECT_TRUE(DeleteFileW(image.c_str()));
+  }
+}
+
+// Another folder of the same length reads the same in the code page: its Run value
+// does not make a Winlogon here an impostor, nor does a value that spells the path
+// with the question marks themselves.
+TEST(DetectThreat, ImpostorThroughItsWidePathOnly) {
+  WideFolder folder(CyrillicFolder);
+  const std::wstring impostor = folder.File(L"WinLogon.exe");
+  ASSERT_TRUE(WriteWideFile(impostor, {}));
+  const std::string listed = drivertest::AnsiSpelling(impostor);
+  ASSERT_NE(std::string::npos, listed.find('?')) << listed;
+  const std::wstring foreign = L"C:\\" + std::wstring(ForeignFolder) + L"\\WinLogon.exe";
+  ASSERT_EQ(listed, drivertest::AnsiSpelling(foreign));
+  WideRunValue foreignRun(HKEY_CURRENT_USER, L"pk_dispatch_foreign", L"\"" + foreign + L"\" -s");
+  ScratchValue marks(HKEY_CURRENT_USER, RunKeyPath, "pk_dispatch_marks", listed);
+  ASSERT_TRUE(foreignRun.Created() && marks.Created());
+
+  for (const bool withWidePath : {false, true}) {
+    SCOPED_TRACE(withWidePath ? "with the wide path" : "the code page's path alone");
+    int32_t kind = UntouchedKind;
+    drivertest::StdoutCapture output;
+    EXPECT_FALSE(DetectThreat(listed.c_str(), withWidePath ? impostor.c_str() : nullptr, &kind));
+    EXPECT_EQ(output.Finish(), "");
+    EXPECT_EQ(kind, UntouchedKind);
+  }
+
+  WideRunValue ownRun(HKEY_LOCAL_MACHINE, L"pk_dispatch_own", impostor);
+  ASSERT_TRUE(ownRun.Created());
+  int32_t kind = 0;
+  drivertest::StdoutCapture output;
+  EXPECT_TRUE(DetectThreat(listed.c_str(), impostor.c_str(), &kind));
+  EXPECT_EQ(output.Finish(), "File: " + listed + "\n" + DetectionLines);
+  EXPECT_EQ(kind, WinlogonImpostor);
+  EXPECT_TRUE(ownRun.Exists() && foreignRun.Exists() && marks.Exists());  // detection changes nothing
+}
+
+TEST(RemoveThreat, SignatureMatchRemovesTheFileThroughItsWidePath) {
+  WideFolder folder(CyrillicFolder);
+  const std::wstring infected = folder.File(L"\u30C4\u30FC\u30EB.exe");
+  ASSERT_TRUE(WriteWideFile(infected, testpe::VariantImage('C').Bytes()));
+  ASSERT_TRUE(SetFileAttributesW(infected.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  const std::string listed = drivertest::AnsiSpelling(infected);
+  WideRunValue run(HKEY_CURRENT_USER, L"pk_dispatch_wide_signature", infected);
+  ASSERT_TRUE(run.Created());
+
+  drivertest::StdoutCapture output;
+  EXPECT_TRUE(RemoveThreat(listed.c_str(), infected.c_str(), 0, SignatureMatch));
+  EXPECT_EQ(output.Finish(), "");
+  EXPECT_FALSE(WideFileExists(infected));
+  EXPECT_TRUE(run.Exists());
+}
+
+TEST(RemoveThreat, ImpostorIsEndedRemovedAndUnhookedThroughItsWidePath) {
+  WideFolder folder(CyrillicFolder);
+  const std::wstring impostor = folder.File(L"WinLogon.exe");
+  ASSERT_TRUE(drivertest::CopySleeperTo(impostor));
+  const std::wstring foreign = L"C:\\" + std::wstring(ForeignFolder) + L"\\WinLogon.exe";
+  WideRunValue userRun(HKEY_CURRENT_USER, L"pk_dispatch_wide_remove", L"\"" + impostor + L"\" /s");
+  WideRunValue machineRun(HKEY_LOCAL_MACHINE, L"pk_dispatch_wide_remove", impostor);
+  WideRunValue foreignRun(HKEY_CURRENT_USER, L"pk_dispatch_wide_foreign", foreign);
+  WideRunValue twinRun(HKEY_LOCAL_MACHINE, L"pk_dispatch_wide_twin", L"C:\\pk_dispatch_Pr\u00E1ga\\WinLogon.exe");
+  ASSERT_TRUE(userRun.Created() && machineRun.Created() && foreignRun.Created() && twinRun.Created());
+  ImageOptionsEntry entry("pk_dispatch_wide_remove.exe");
+  ASSERT_TRUE(entry.Created());
+  drivertest::SleeperProcess sleeper(impostor);
+  ASSERT_TRUE(sleeper.Ready());
+
+  drivertest::StdoutCapture output;
+  EXPECT_TRUE(RemoveThreat(sleeper.Path().c_str(), impostor.c_str(), sleeper.Id(), WinlogonImpostor));
+  EXPECT_EQ(output.Finish(), "");
+
+  EXPECT_TRUE(WaitForExit(sleeper.Handle()));
+  EXPECT_TRUE(WideRemovedOrScheduled(impostor));
+  EXPECT_FALSE(userRun.Exists());
+  EXPECT_FALSE(machineRun.Exists());
+  EXPECT_TRUE(foreignRun.Exists());
+  EXPECT_TRUE(twinRun.Exists());
+  EXPECT_FALSE(entry.Debugger().Exists());
+  EXPECT_TRUE(entry.Other().Exists());
+}
+
 }  // namespace

@@ -20,10 +20,12 @@ namespace {
 
 struct DetectCall {
   std::string path;
+  std::wstring widePath;  // empty when the walk gave none
   int32_t kindOnEntry;
 };
 struct RemoveCall {
   std::string path;
+  std::wstring widePath;
   uint32_t processId;
   int32_t kind;
 };
@@ -43,16 +45,16 @@ Recording recording;
 // before every query shows up at the next call.
 constexpr int32_t JunkKind = 77;
 
-bool RecordDetect(const char* path, int32_t* kind) {
-  recording.detects.push_back({path, *kind});
+bool RecordDetect(const char* path, const wchar_t* widePath, int32_t* kind) {
+  recording.detects.push_back({path, widePath != nullptr ? widePath : L"", *kind});
   const bool infected = recording.judgeEveryFileInfected ||
                         (!recording.infectedPath.empty() && _stricmp(path, recording.infectedPath.c_str()) == 0);
   *kind = infected ? recording.verdict : JunkKind;
   return infected;
 }
 
-bool RecordRemove(const char* path, uint32_t processId, int32_t kind) {
-  recording.removes.push_back({path, processId, kind});
+bool RecordRemove(const char* path, const wchar_t* widePath, uint32_t processId, int32_t kind) {
+  recording.removes.push_back({path, widePath != nullptr ? widePath : L"", processId, kind});
   return true;
 }
 
@@ -248,3 +250,48 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+// A path whose folder the code page cannot spell comes with the module's wide path,
+// which names the file; a path it can spell comes alone, as always.
+TEST_F(ProcessWalk, GivesTheWidePathOnlyWhereTheCodePageCannotSpellTheFile) {
+  struct Case {
+    const char* name;
+    std::wstring path;
+    bool wide;
+    bool questionMarks;  // in the 8-bit path; otherwise look-alike letters, or none
+  } cases[] = {
+      {"Cyrillic folder", L"C:\\pk-walk-\u041F\u0440\u043E\u0433\u0430\\Tool.exe", true, true},
+      {"Japanese folder", L"C:\\pk-walk-\u30C7\u30FC\u30BF\\Tool.exe", true, true},
+      // The code page has no barred L nor z with acute; the module list puts L and z.
+      {"Polish folder", L"C:\\pk-walk-\u0141\u00F3d\u017A\\Tool.exe", true, false},
+      {"Latin-1 folder", L"C:\\pk-walk-Caf\u00E9\\Tool.exe", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(drivertest::CopySleeperTo(c.path));
+    {
+      drivertest::SleeperProcess sleeper(c.path);
+      ASSERT_TRUE(sleeper.Ready());
+      recording = Recording();
+      recording.infectedPath = sleeper.Path();
+      drivertest::StdinFeed answer("n\n");
+      ASSERT_TRUE(answer.Ok());
+
+      EXPECT_EQ(toolhelp.ScanProcesses(RecordingSeam), ThreatHandled);
+
+      ASSERT_FALSE(recording.detects.empty());
+      const DetectCall& last = recording.detects.back();
+      EXPECT_EQ(_stricmp(last.path.c_str(), sleeper.Path().c_str()), 0) << last.path;
+      EXPECT_EQ(c.questionMarks, last.path.find('?') != std::string::npos) << last.path;
+      EXPECT_EQ(c.wide ? c.path : std::wstring(), last.widePath);
+      ASSERT_EQ(recording.removes.size(), 1u);
+      EXPECT_EQ(recording.removes[0].path, last.path);
+      EXPECT_EQ(recording.removes[0].widePath, last.widePath);
+      // No other process comes with a wide path: the test prefix runs from spelt paths.
+      for (size_t i = 0; i + 1 < recording.detects.size(); ++i)
+        EXPECT_EQ(std::wstring(), recording.detects[i].widePath) << recording.detects[i].path;
+    }
+    (void)DeleteFileW(c.path.c_str());
+    (void)RemoveDirectoryW(c.path.substr(0, c.path.find_last_of(L'\\')).c_str());
+  }
+}

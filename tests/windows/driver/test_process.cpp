@@ -51,6 +51,33 @@ SleeperProcess::SleeperProcess(const std::string& path) : path_(path) {
   ready_ = WaitForModuleList(info_.dwProcessId);
 }
 
+SleeperProcess::SleeperProcess(const std::wstring& path) : path_(AnsiSpelling(path)) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  std::vector<wchar_t> commandLine(path.begin(), path.end());
+  commandLine.push_back(L'\0');
+  if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &info_)) {
+    info_ = {};
+    return;
+  }
+  ready_ = WaitForModuleList(info_.dwProcessId);
+}
+
+std::string AnsiSpelling(const std::wstring& path) {
+  char ansi[4 * MAX_PATH] = {};
+  const int length = WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, ansi, sizeof(ansi), nullptr, nullptr);
+  return length > 0 ? std::string(ansi) : std::string();
+}
+
+bool CopySleeperTo(const std::wstring& path) {
+  const std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
+  (void)CreateDirectoryW(folder.c_str(), nullptr);
+  wchar_t sleeper[MAX_PATH] = {};
+  if (MultiByteToWideChar(CP_ACP, 0, SleeperPath().c_str(), -1, sleeper, MAX_PATH) == 0) return false;
+  return CopyFileW(sleeper, path.c_str(), FALSE) != 0;
+}
+
 SleeperProcess::~SleeperProcess() {
   if (info_.hProcess == nullptr) return;
   (void)TerminateProcess(info_.hProcess, 0);

@@ -21,6 +21,9 @@ std::string SleeperPath();
 class SleeperProcess {
  public:
   explicit SleeperProcess(const std::string& path = SleeperPath());
+  // Started from a path in wide characters, which the code page may not spell;
+  // Path() is then the path as the code page spells it.
+  explicit SleeperProcess(const std::wstring& path);
   ~SleeperProcess();
   SleeperProcess(const SleeperProcess&) = delete;
   SleeperProcess& operator=(const SleeperProcess&) = delete;
@@ -37,6 +40,12 @@ class SleeperProcess {
   PROCESS_INFORMATION info_ = {};
   bool ready_ = false;
 };
+
+// The path as the ANSI code page spells it, with question marks for what it cannot.
+std::string AnsiSpelling(const std::wstring& path);
+
+// A copy of the sleeper at a path in wide characters (its folder made if missing).
+bool CopySleeperTo(const std::wstring& path);
 
 // Everything written to standard output between construction and Finish().
 class StdoutCapture {

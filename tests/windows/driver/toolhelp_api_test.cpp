@@ -34,11 +34,11 @@ bool AllZero(const Members& m) {
 }
 
 // The walk must never reach the dispatch when it does not start.
-bool FailDetect(const char*, int32_t*) {
+bool FailDetect(const char*, const wchar_t*, int32_t*) {
   ADD_FAILURE() << "the walk reached the detection";
   return false;
 }
-bool FailRemove(const char*, uint32_t, int32_t) {
+bool FailRemove(const char*, const wchar_t*, uint32_t, int32_t) {
   ADD_FAILURE() << "the walk reached the removal";
   return false;
 }

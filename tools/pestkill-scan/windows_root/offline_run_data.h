@@ -1,0 +1,28 @@
+// The Run data rules of the live tool applied to the UTF-16 data of an offline hive:
+// the shared normalisation and matching (remedy/run_data_match.h) at 16-bit code
+// units, with this volume's upper-casing and short forms.
+#pragma once
+
+#include <string>
+
+#include "remedy/run_data_match.h"
+#include "tools/pestkill-scan/windows_root/hive_file.h"
+#include "tools/pestkill-scan/windows_root/volume_path.h"
+
+// The live walk reads names and data into buffers of this many units and passes
+// over a value that does not fit them.
+constexpr size_t RunDataCapacity = 1024;
+
+RunDataCalls<char16_t> OfflineRunDataCalls(VolumeShortForms* volume);
+
+// The code units the live enumeration would hand over: a string value's UTF-16
+// units, every other type's bytes one unit each. False when the value's name or
+// data do not fit the buffers (the live walk passes over such a value).
+bool RunDataUnits(const HiveValue& value, std::u16string* units);
+
+// The normalised command line of one value.
+std::u16string NormalisedRunData(const std::u16string& units, const RunDataCalls<char16_t>& calls);
+
+// True when the normalised command line starts upperTarget (an upper-cased path).
+bool RunDataStarts(const std::u16string& commandLine, const std::u16string& upperTarget,
+                   const RunDataCalls<char16_t>& calls);

@@ -1,0 +1,183 @@
+#include "tools/pestkill-scan/windows_root/windows_root_scan.h"
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tools/pestkill-scan/file_scan.h"
+#include "tools/pestkill-scan/stop_signal.h"
+#include "tools/pestkill-scan/windows_root/offline_impostor.h"
+#include "tools/pestkill-scan/windows_root/offline_run_data.h"
+#include "tools/pestkill-scan/windows_root/volume_clean.h"
+#include "tools/pestkill-scan/windows_root/windows_root_report.h"
+
+namespace {
+
+// The volume's scan is a walk of the whole volume as -r does it, with the
+// registry beside it and the clean-up planned as the detections come.
+struct VolumeScan : ScanRun {
+  std::string root;
+  bool clean = false;
+  VolumeShortForms shortForms;
+  RunDataCalls<char16_t> calls;
+  VolumeRegistry registry;
+  std::vector<PlannedChange> planned;  // in the order the detections came
+};
+
+// Adds the change unless an earlier detection planned it already; returns whether
+// it was new.
+bool Plan(VolumeScan* scan, const PlannedChange& change) {
+  for (const PlannedChange& earlier : scan->planned)
+    if (SameChange(earlier, change)) return false;
+  scan->planned.push_back(change);
+  return true;
+}
+
+std::vector<PlannedChange> PlanImpostorClean(VolumeScan* scan, const std::string& path,
+                                             const std::u16string& upperTarget) {
+  std::vector<PlannedChange> mine;
+  PlannedChange file;
+  file.kind = ChangeKind::QuarantineFile;
+  file.file = path;
+  file.rule = ImpostorRule;
+  if (Plan(scan, file)) mine.push_back(file);
+  for (const RunValueMatch& match : FindStartingRunValues(scan->registry, upperTarget, true, scan->calls)) {
+    PlannedChange change;
+    change.kind = ChangeKind::DeleteRunValue;
+    change.hive = match.hive;
+    change.key = scan->registry.hives[match.hive].runValues[match.value].key;
+    change.value = scan->registry.hives[match.hive].runValues[match.value].name;
+    change.rule = ImpostorRule;
+    if (Plan(scan, change)) mine.push_back(change);
+  }
+  for (size_t hive = 0; hive < scan->registry.hives.size(); ++hive) {
+    for (const DebuggerValue& debugger : scan->registry.hives[hive].debuggers) {
+      PlannedChange change;
+      change.kind = ChangeKind::DeleteDebugger;
+      change.hive = hive;
+      change.key = debugger.key;
+      change.value = debugger.name;
+      change.rule = ImpostorRule;
+      if (Plan(scan, change)) mine.push_back(change);
+    }
+  }
+  return mine;
+}
+
+// A file of the volume. The Winlogon impostor rule looks at the name and the
+// registry, not at the content, so every name of a file is held against it; the
+// signatures judge the content once, under the first name met. A file they find
+// is a signature detection; one they do not (clean, or not checked) is an impostor
+// detection when the rule holds for this name.
+void JudgeVolumeFile(void* context, const char* path, const char* openPath, uint64_t size, FileIdentity identity) {
+  VolumeScan* scan = static_cast<VolumeScan*>(static_cast<ScanRun*>(context));
+  std::u16string windowsPath;
+  std::u16string upperTarget;
+  const bool impostor = WindowsPathOf(scan->root, path, &windowsPath) &&
+                        IsOfflineWinlogonImpostor(scan->registry, windowsPath, scan->calls, &upperTarget);
+  if (!impostor && !FirstTimeJudged(scan, path, identity)) return;
+  scan->judged.insert({identity.device, identity.file});
+  FileJudgement judgement;
+  JudgeSignatures(*scan, openPath, -1, size, &judgement);
+  if (judgement.verdict == Verdict::Infected) {
+    // A signature match: only the file goes, as the live tool leaves the registry alone.
+    PlannedChange file;
+    file.kind = ChangeKind::QuarantineFile;
+    file.file = path;
+    file.rule = SignatureRule;
+    std::vector<PlannedChange> mine;
+    if (Plan(scan, file)) mine.push_back(file);
+    ReportDetection(&scan->report, path, SignatureRule, judgement.variant, mine, scan->registry, scan->clean);
+  } else if (impostor && judgement.verdict != Verdict::Unreadable) {
+    ReportDetection(&scan->report, path, ImpostorRule, 0, PlanImpostorClean(scan, path, upperTarget),
+                    scan->registry, scan->clean);
+  } else {
+    ReportJudgement(scan, path, judgement);
+  }
+}
+
+int Refuse(const char* text, const char* argument = nullptr) {
+  std::fprintf(stderr, "pestkill-scan: %s%s%s\n", text, argument != nullptr ? ": " : "",
+               argument != nullptr ? argument : "");
+  return ExitError;
+}
+
+std::string ParentOf(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// True when inner is root or lies below it (both existing, compared as real paths).
+bool LiesWithin(const std::string& inner, const std::string& root) {
+  char innerReal[PATH_MAX];
+  char rootReal[PATH_MAX];
+  if (realpath(inner.c_str(), innerReal) == nullptr || realpath(root.c_str(), rootReal) == nullptr) return false;
+  const std::string a = innerReal;
+  std::string b = rootReal;
+  if (a == b) return true;
+  if (b.back() != '/') b += '/';
+  return a.compare(0, b.size(), b) == 0;
+}
+
+}  // namespace
+
+int RunWindowsRootScan(const ScanOptions& options) {
+  const WindowsRootOptions& volume = options.windowsRoot;
+  if (!options.paths.empty() || options.fileList != nullptr)
+    return Refuse("--windows-root scans the whole volume and takes no PATH or --file-list");
+  if (options.explain) return Refuse("--explain is not available with --windows-root");
+
+  VolumeScan scan;
+  scan.options = options;
+  scan.root = volume.root;
+  while (scan.root.size() > 1 && scan.root.back() == '/') scan.root.pop_back();
+  struct stat st;
+  if (stat(scan.root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    return Refuse("--windows-root needs the directory where the volume is mounted", volume.root);
+  scan.clean = volume.clean;
+  if (scan.clean) {
+    // Files moved there would be found again by the next scan, and the volume is
+    // evidence: nothing of the quarantine may lie on it. A quarantine still to be
+    // made is judged by the directory it would be made in.
+    const std::string quarantine = volume.quarantine;
+    const bool exists = stat(quarantine.c_str(), &st) == 0;
+    const std::string judged = exists ? quarantine : ParentOf(quarantine);
+    if (LiesWithin(judged, scan.root) || (exists && LiesWithin(scan.root, quarantine)))
+      return Refuse("the quarantine must not lie on the volume it is cleaning", volume.quarantine);
+    std::string error;
+    if (!PrepareQuarantine(quarantine, &error)) return Refuse(error.c_str(), volume.quarantine);
+  }
+  scan.shortForms.root = scan.root;
+  scan.calls = OfflineRunDataCalls(&scan.shortForms);
+
+  ConfigureRun(&scan);
+  scan.walk.recursive = true;  // the whole volume, as -r walks it
+  CatchStopSignals();
+  StartReport(&scan.report);
+
+  LoadVolumeRegistry(scan.root, scan.calls, &scan.registry);
+  for (const VolumeHive& hive : scan.registry.hives) ReportHive(&scan.report, hive, scan.clean);
+  if (!scan.registry.systemRootFromHive)
+    ReportNote(&scan.report, "SOFTWARE does not name the system root; C:\\Windows is assumed");
+
+  const WalkVisitor visitor = ScanVisitor(&scan, JudgeVolumeFile);
+  if (!Stopping(scan)) WalkOperand(scan.root.c_str(), scan.walk, &visitor);
+
+  // A scan cut short has not seen the whole volume: what it planned is not carried
+  // out halfway through the detections.
+  if (scan.clean && Stopping(scan)) {
+    BeginErrorLine(&scan.report);
+    std::fprintf(stderr, "pestkill-scan: the scan stopped before its end; --clean changed nothing\n");
+  } else if (scan.clean) {
+    CarryOutPlan(scan.planned, scan.registry, volume.quarantine, &scan.report);
+  }
+  const int stopSignal = StopSignal();
+  ReportSummary(&scan.report, stopSignal);
+  return ExitStatusFor(scan.report, stopSignal);
+}
