@@ -207,7 +207,7 @@ class CommandLine(ScanTestCase):
                        "130  interrupted", "standard output could not be written"):
             self.assertIn(status, out)
         for documented in ("\\xHH", "path_bytes", "--exclude GLOB", "--file-list FILE", "-0, --null",
-                           "-x, --one-file-system", "--version", "not checked", "summary"):
+                           "-x, --one-file-system", "-j, --jobs N", "--version", "not checked", "summary"):
             self.assertIn(documented, out)
         self.assertEqual(err, "")
 
@@ -220,6 +220,11 @@ class CommandLine(ScanTestCase):
             ("two file lists", ["--file-list", "a", "--file-list", "b"]),
             ("-0 with text explanations", ["-0", "--explain", native(self.work)]),
             ("unknown letter in a group", ["-rq", native(self.work)]),
+            ("-j without its N", [native(self.work), "-j"]),
+            ("-j 0", ["-j", "0", native(self.work)]),
+            ("-j that is not a number", ["-jx", native(self.work)]),
+            ("--jobs beyond 256", ["--jobs=257", native(self.work)]),
+            ("-j with a sign", ["-j", "+2", native(self.work)]),
             ("no path", ["-r"]),
             ("nothing at all", []),
         ]
@@ -425,6 +430,32 @@ class PosixTrees(ScanTestCase):
         self.assertEqual(skipped, {(top + "/" + name, reason) for name, reason in
                                    (("loop", "symbolic link"), ("out", "symbolic link"),
                                     ("again.exe", "symbolic link"), ("dangling", "symbolic link"), ("fifo", "pipe"))})
+
+    def test_every_number_of_workers_reports_the_same_lines_in_the_same_order(self):
+        top = os.path.join(self.work, "top")
+        for index in range(40):
+            self.put_variant("top/d%d/%02d.exe" % (index % 5, index), "ABCD"[index % 4])
+            self.put("top/d%d/clean%02d.bin" % (index % 5, index), self.clean_image())
+        self.put("top/d2/short.bin", b"MZ")
+        os.symlink("..", os.path.join(top, "d1", "loop"))
+        os.mkfifo(os.path.join(top, "d3", "fifo"))
+        os.link(os.path.join(top, "d0", "00.exe"), os.path.join(top, "d4", "again.exe"))  # judged once
+        operands = ["--exclude", "clean1*", top, os.path.join(self.work, "missing"), os.path.join(top, "d0", "05.exe")]
+
+        def without_time(text):
+            return [re.sub(r',"seconds":[0-9.]+', "", line) for line in text.splitlines() if not line.startswith("Time: ")]
+
+        for form in (["-ra"], ["-r", "--json", "--explain"]):
+            with self.subTest(form=form):
+                first = None
+                for jobs in ("1", "2", "4", "7"):
+                    code, out, err = run_scanner(*form, "-j", jobs, *operands)
+                    result = (code, without_time(out), without_time(err))
+                    if first is None:
+                        first = result
+                        self.assertEqual(code, 1, err)
+                        self.assertGreater(len(result[1]), 80)
+                    self.assertEqual(result, first, "-j %s differs from -j 1" % jobs)
 
     def test_pipe_device_and_broken_operands_are_errors_without_blocking(self):
         fifo = os.path.join(self.work, "fifo")
@@ -829,7 +860,8 @@ class HostileEvidence(ScanTestCase):
         for index in range(5):
             self.put_variant("tree/%d.exe" % index, "D")
         tree = os.path.join(self.work, "tree")
-        for arguments in (["-r"], ["-ra"], ["-r", "--json"]):
+        for arguments in (["-r"], ["-ra"], ["-r", "--json"], ["-r", "-j", "1"], ["-r", "-j", "4"],
+                          ["-ra", "--jobs=3"]):
             with self.subTest("/dev/full", arguments=arguments):
                 with open("/dev/full", "wb") as full:
                     done = subprocess.run(scanner_command(*arguments, tree), stdout=full, stderr=subprocess.PIPE,
@@ -872,7 +904,8 @@ class HostileEvidence(ScanTestCase):
     def test_lines_reach_a_pipe_as_they_come(self):
         infected, clean = self.put_variant("a.exe", "A"), self.put("clean.bin", self.clean_image())
         for arguments, expected in ((["--json"], lambda p, v: json.loads(v)["path"] == p),
-                                    (["-a"], lambda p, v: v.startswith(p + ": "))):
+                                    (["-a"], lambda p, v: v.startswith(p + ": ")),
+                                    (["-a", "-j", "4"], lambda p, v: v.startswith(p + ": "))):
             with self.subTest(arguments=arguments):
                 process = self.start_listed_scan(*arguments)
                 for path in (infected, clean):
@@ -885,7 +918,8 @@ class HostileEvidence(ScanTestCase):
 
     def test_sigint_and_sigterm_finish_the_line_and_print_the_summary(self):
         infected = self.put_variant("a.exe", "C")
-        cases = [("INT", "SIGINT", 130, ["--json"]), ("TERM", "SIGTERM", 143, ["--json"]), ("INT", "SIGINT", 130, ["-a"])]
+        cases = [("INT", "SIGINT", 130, ["--json"]), ("TERM", "SIGTERM", 143, ["--json"]), ("INT", "SIGINT", 130, ["-a"]),
+                 ("INT", "SIGINT", 130, ["-a", "-j", "1"]), ("TERM", "SIGTERM", 143, ["--json", "-j", "4"])]
         for signal_name, shown_name, status, arguments in cases:
             with self.subTest(signal_name, arguments=arguments):
                 # The list stays open: the scanner waits for more when the signal comes.

@@ -119,8 +119,10 @@ def scan(scanner, roots):
 
 
 def verdict_lines(out):
-    return [line for line in out.split(b"\n") if line.endswith(b": OK") or b" FOUND" in line
-            or b": ERROR " in line or b": not checked (" in line]
+    """The result line of each file: judged, not checked or an error (the
+    explanations below them are indented)."""
+    return [line for line in out.split(b"\n") if line and not line.startswith(b" ")
+            and (line.endswith(b": OK") or b" FOUND" in line or b": not checked (" in line or b": ERROR " in line)]
 
 
 def first_difference(a, b):
@@ -160,6 +162,48 @@ def count_files(root):
     return sum(len(files) for _, _, files in os.walk(root))
 
 
+def read_variants(images):
+    """The images make-variant-images wrote into images, by name."""
+    variants = {}
+    for name in sorted(os.listdir(images)):
+        with open(os.path.join(images, name), "rb") as handle:
+            variants[name] = handle.read()
+    if len(variants) != 4:
+        sys.exit("make-variant-images wrote %s" % sorted(variants))
+    return variants
+
+
+def write_truncations(variants, directory):
+    for name, data in variants.items():
+        for length in Layout(data).edges(len(data)):
+            write(os.path.join(directory, "%s.%06d" % (name, length)), data[:length])
+
+
+def write_sparse_files(variants, directory):
+    """The first variant image grown sparse to each of SPARSE_SIZES; their paths."""
+    first = sorted(variants)[0]
+    large = []
+    for size in SPARSE_SIZES:
+        large.append(os.path.join(directory, "%s.%d" % (first, size)))
+        write(large[-1], variants[first])
+        os.truncate(large[-1], size)
+    return large
+
+
+def near_miss_sweeps(variants, work):
+    """For each variant image in turn, a directory of its near misses: yields its
+    name and the directory, and removes the directory before the next is written."""
+    for name, data in variants.items():
+        sweep = os.path.join(work, "near-misses", name)
+        for field, at in Layout(data).fields():
+            for value in HOSTILE_VALUES:
+                changed = bytearray(data)
+                changed[at:at + 4] = value.to_bytes(4, "little")
+                write(os.path.join(sweep, "%s.%08X" % (field, value)), bytes(changed))
+        yield name, sweep
+        shutil.rmtree(sweep)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--scanner", required=True, help="the 32-bit scanner (through its launcher)")
@@ -180,24 +224,10 @@ def main():
             os.makedirs(directory)
         for command in ([args.images_tool, images], [args.shape_writer, shapes, walker]):
             subprocess.run(command, check=True, timeout=TIMEOUT, stdout=subprocess.DEVNULL)
-        variants = {}
-        for name in sorted(os.listdir(images)):
-            with open(os.path.join(images, name), "rb") as handle:
-                variants[name] = handle.read()
-        if len(variants) != 4:
-            sys.exit("make-variant-images wrote %s" % sorted(variants))
-
+        variants = read_variants(images)
         mixed = os.path.join(work, "mixed")
-        for name, data in variants.items():
-            layout = Layout(data)
-            for length in layout.edges(len(data)):
-                write(os.path.join(mixed, "truncated", "%s.%06d" % (name, length)), data[:length])
-        first = sorted(variants)[0]
-        large = []
-        for size in SPARSE_SIZES:
-            large.append(os.path.join(mixed, "sparse", "%s.%d" % (first, size)))
-            write(large[-1], variants[first])
-            os.truncate(large[-1], size)
+        write_truncations(variants, os.path.join(mixed, "truncated"))
+        large = write_sparse_files(variants, os.path.join(mixed, "sparse"))
         # Named on the command line, a file is judged without the directory walk.
         comparison.compare("large files named as operands", large, len(large))
         roots = [mixed]
@@ -209,15 +239,8 @@ def main():
         comparison.compare("mixed tree", roots, expected)
         shutil.rmtree(mixed)
 
-        for name, data in variants.items():
-            sweep = os.path.join(work, "near-misses", name)
-            for field, at in Layout(data).fields():
-                for value in HOSTILE_VALUES:
-                    changed = bytearray(data)
-                    changed[at:at + 4] = value.to_bytes(4, "little")
-                    write(os.path.join(sweep, "%s.%08X" % (field, value)), bytes(changed))
+        for name, sweep in near_miss_sweeps(variants, work):
             comparison.compare("near misses of %s" % name, [sweep], count_files(sweep))
-            shutil.rmtree(sweep)
     finally:
         shutil.rmtree(work, True)
 

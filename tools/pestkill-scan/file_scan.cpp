@@ -1,19 +1,23 @@
 #include "tools/pestkill-scan/file_scan.h"
 
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "detect/signatures.h"
+#include "platform/crt_io.h"
 #include "tools/pestkill-scan/glob_match.h"
+#include "tools/pestkill-scan/read_layer.h"
 #include "tools/pestkill-scan/stop_signal.h"
 
 namespace {
 
 void OnWalkError(void* context, const char* path, const char* reason) {
-  ReportError(&static_cast<ScanRun*>(context)->report, path, reason);
+  QueueLine(static_cast<ScanRun*>(context), LineKind::Error, path, reason);
 }
 
 void OnSkipped(void* context, const char* path, const char* reason) {
-  ReportSkipped(&static_cast<ScanRun*>(context)->report, path, reason);
+  QueueLine(static_cast<ScanRun*>(context), LineKind::Skipped, path, reason);
 }
 
 // --exclude: a GLOB with a separator is matched against the whole path, any other
@@ -28,7 +32,7 @@ bool AdmitEntry(void* context, const char* path, const char* name) {
   for (const char* glob : run->options.excludes) {
     const char* subject = std::strchr(glob, '/') != nullptr ? whole.c_str() : name;
     if (MatchesGlob(glob, subject)) {
-      ReportSkipped(&run->report, path, (std::string("excluded by ") + glob).c_str());
+      QueueLine(run, LineKind::Skipped, path, (std::string("excluded by ") + glob).c_str());
       return false;
     }
   }
@@ -36,6 +40,56 @@ bool AdmitEntry(void* context, const char* path, const char* name) {
 }
 
 bool OnStopping(void* context) { return Stopping(*static_cast<ScanRun*>(context)); }
+
+void ReportLine(ScanRun* run, LineKind kind, const char* path, const char* reason, const char* what) {
+  switch (kind) {
+    case LineKind::Error: ReportError(&run->report, path, reason); break;
+    case LineKind::Skipped: ReportSkipped(&run->report, path, reason); break;
+    case LineKind::Problem: ReportProblem(&run->report, what, path, reason); break;
+  }
+}
+
+// --- In walk order ---------------------------------------------------------
+
+// What the walk met, waiting for its turn in the report: a file to judge (by its
+// open descriptor, or by openPath when fd is -1), or a line of the walk.
+struct PendingEntry {
+  bool isFile = true;
+  LineKind line = LineKind::Error;
+  std::string path;
+  std::string openPath;
+  int fd = -1;
+  uint64_t size = 0;
+  std::string reason;
+  std::string what;
+  std::optional<FileJudgement> judgement;
+};
+
+void WorkOnEntry(void* context, void* pending) {
+  const ScanRun* run = static_cast<const ScanRun*>(context);
+  PendingEntry* entry = static_cast<PendingEntry*>(pending);
+  entry->judgement.emplace();
+  JudgeSignatures(*run, entry->openPath.c_str(), entry->fd, entry->size, &*entry->judgement);
+  if (entry->fd >= 0) (void)_close(entry->fd);
+  entry->fd = -1;
+}
+
+void FinishEntry(void* context, void* pending, bool finished) {
+  ScanRun* run = static_cast<ScanRun*>(context);
+  PendingEntry* entry = static_cast<PendingEntry*>(pending);
+  // Once standard output has failed nothing more is reported or counted.
+  if (finished && !run->report.outputFailed) {
+    if (entry->isFile) {
+      ReportJudgement(run, entry->path.c_str(), *entry->judgement);
+    } else {
+      ReportLine(run, entry->line, entry->path.c_str(), entry->reason.c_str(), entry->what.c_str());
+    }
+    if (run->report.outputFailed) run->outputFailed = true;
+  }
+  if (entry->fd >= 0) (void)_close(entry->fd);  // given up at a stop before it was judged
+  entry->fd = -1;
+  entry->judgement.reset();
+}
 
 }  // namespace
 
@@ -63,11 +117,11 @@ char VariantLetter(Variant variant) {
 bool FirstTimeJudged(ScanRun* run, const char* path, FileIdentity identity) {
   if (identity.device == 0 && identity.file == 0) return true;  // identity unknown
   if (run->judged.insert({identity.device, identity.file}).second) return true;
-  ReportSkipped(&run->report, path, "already judged under another name (a hard link, or named twice)");
+  QueueLine(run, LineKind::Skipped, path, "already judged under another name (a hard link, or named twice)");
   return false;
 }
 
-void JudgeSignatures(const ScanRun& run, const char* openPath, uint64_t size, FileJudgement* judgement) {
+void JudgeSignatures(const ScanRun& run, const char* openPath, int fd, uint64_t size, FileJudgement* judgement) {
   judgement->why.size = size;
   // The detector needs EntryCodeSize bytes at the entry point before any signature
   // is tested, so a shorter file is not read. This also keeps kernel pseudo-files
@@ -81,11 +135,13 @@ void JudgeSignatures(const ScanRun& run, const char* openPath, uint64_t size, Fi
   ScanStop stop = ScanStop::Checked;
   Variant variant = Variant::None;
   if (run.options.explain) {
-    variant = JudgeImageFile(openPath, nullptr, &judgement->trace);
+    variant = fd >= 0 ? JudgeThroughReadLayer(fd, static_cast<int64_t>(size), nullptr, &judgement->trace)
+                      : JudgeImageFile(openPath, nullptr, &judgement->trace);
     stop = judgement->trace.stop;
     judgement->why.trace = &judgement->trace;
   } else {
-    variant = JudgeImageFile(openPath, &stop);
+    variant = fd >= 0 ? JudgeThroughReadLayer(fd, static_cast<int64_t>(size), &stop, nullptr)
+                      : JudgeImageFile(openPath, &stop);
   }
   if (stop == ScanStop::CannotOpen) {
     judgement->verdict = Verdict::Unreadable;
@@ -109,8 +165,58 @@ void ReportJudgement(ScanRun* run, const char* path, const FileJudgement& judgem
   }
 }
 
-bool Stopping(const ScanRun& run) { return StopSignal() != 0 || run.report.outputFailed; }
+void QueueLine(ScanRun* run, LineKind kind, const char* path, const char* reason, const char* what) {
+  if (run->work == nullptr) {
+    ReportLine(run, kind, path, reason, what == nullptr ? "" : what);
+    return;
+  }
+  PendingEntry* entry = static_cast<PendingEntry*>(run->work->Next());
+  entry->isFile = false;
+  entry->line = kind;
+  entry->path = path;
+  entry->reason = reason;
+  entry->what = what == nullptr ? "" : what;
+  run->work->Hand(false);
+}
 
-WalkVisitor ScanVisitor(ScanRun* run, FileVisit file) {
-  return WalkVisitor{run, file, OnWalkError, OnSkipped, AdmitEntry, OnStopping};
+void QueueFile(ScanRun* run, const char* path, const char* openPath, int fd, uint64_t size) {
+  if (run->work == nullptr) {
+    FileJudgement judgement;
+    JudgeSignatures(*run, openPath, fd, size, &judgement);
+    if (fd >= 0) (void)_close(fd);
+    ReportJudgement(run, path, judgement);
+    return;
+  }
+  PendingEntry* entry = static_cast<PendingEntry*>(run->work->Next());
+  entry->isFile = true;
+  entry->path = path;
+  entry->openPath = openPath;
+  entry->fd = fd;
+  entry->size = size;
+  run->work->Hand(true);
+}
+
+void InWalkOrder(ScanRun* run, void (*walk)(ScanRun* run)) {
+  std::vector<PendingEntry> entries(EntriesForWorkers(run->options.jobs));
+  std::vector<void*> pending;
+  for (PendingEntry& entry : entries) pending.push_back(&entry);
+  OrderedWork work(run->options.jobs, pending, {run, WorkOnEntry, FinishEntry});
+  run->work = &work;
+  walk(run);
+  work.Close(Stopping(*run));
+  run->work = nullptr;
+}
+
+void WakeWorkers(ScanRun* run) {
+  if (run->work != nullptr) run->work->Flush();
+}
+
+bool Stopping(const ScanRun& run) {
+  // While workers report, the walk reads only the flag they set.
+  const bool outputFailed = run.work != nullptr ? run.outputFailed.load() : run.report.outputFailed;
+  return StopSignal() != 0 || outputFailed;
+}
+
+WalkVisitor ScanVisitor(ScanRun* run, FileVisit file, OpenFileVisit openFile) {
+  return WalkVisitor{run, file, OnWalkError, OnSkipped, AdmitEntry, OnStopping, openFile};
 }

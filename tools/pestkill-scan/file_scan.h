@@ -1,8 +1,11 @@
 // The judgement of the files a walk reaches, shared by the scan of PATH operands
 // and the scan of a mounted Windows volume: each file judged once, the structural
 // signatures, --exclude, the stop conditions, and what the walk reports on its way.
+// A walk may hand its files to workers (-j): then every line it reports waits for
+// its turn, so the report keeps the walk's order.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -12,6 +15,7 @@
 #include "detect/file_signature_detector.h"
 #include "tools/pestkill-scan/explanation.h"
 #include "tools/pestkill-scan/file_walk.h"
+#include "tools/pestkill-scan/ordered_work.h"
 #include "tools/pestkill-scan/scan_options.h"
 #include "tools/pestkill-scan/scan_report.h"
 
@@ -22,6 +26,12 @@ struct ScanRun {
   // Every file judged in this run, so that a file reached under a second name (a
   // hard link, or an operand that a tree walk also reaches) is judged once.
   std::set<std::pair<uint64_t, uint64_t>> judged;
+  // Set while the files are judged on workers (InWalkOrder): every line is then
+  // reported in walk order. Null: each is reported as it comes.
+  OrderedWork* work = nullptr;
+  // Set once standard output failed, for the walk, which then does not write the
+  // report itself.
+  std::atomic<bool> outputFailed{false};
 };
 
 // The report's form and the walk's settings, from the options.
@@ -48,17 +58,38 @@ struct FileJudgement {
 // True the first time a file is met; later names of it are reported passed over.
 bool FirstTimeJudged(ScanRun* run, const char* path, FileIdentity identity);
 
-// The structural signatures. The plain road runs the checks without a trace; with
-// --explain the trace says why.
-void JudgeSignatures(const ScanRun& run, const char* openPath, uint64_t size, FileJudgement* judgement);
+// The structural signatures, on the open descriptor fd (read through the scanner's
+// read layer; fd stays open) or, when fd is -1, on the file openPath names. The
+// plain road runs the checks without a trace; with --explain the trace says why.
+void JudgeSignatures(const ScanRun& run, const char* openPath, int fd, uint64_t size, FileJudgement* judgement);
 
 void ReportJudgement(ScanRun* run, const char* path, const FileJudgement& judgement);
+
+// A line of the walk's own, in its turn: an error, an entry passed over, or a
+// problem (what) with an operand.
+enum class LineKind { Error, Skipped, Problem };
+void QueueLine(ScanRun* run, LineKind kind, const char* path, const char* reason, const char* what = nullptr);
+
+// A file to judge and report in its turn: by fd, which is then owned and closed
+// here, or by openPath when fd is -1.
+void QueueFile(ScanRun* run, const char* path, const char* openPath, int fd, uint64_t size);
+
+// Runs walk with the files it queues judged on run->options.jobs workers and each
+// line reported in walk order; when walk returns, everything queued is reported,
+// or given up after a stop.
+void InWalkOrder(ScanRun* run, void (*walk)(ScanRun* run));
+
+// Wakes the workers for whatever is queued, before the walk may block (reading a
+// list from a pipe), so that nothing queued waits on it.
+void WakeWorkers(ScanRun* run);
 
 // True once the scan must stop: a stop signal, or output that cannot be written.
 bool Stopping(const ScanRun& run);
 
-// The walk's visitor for run: file is called with run as its context; walk errors,
-// entries passed over, --exclude and the stop conditions are handled here.
+// The walk's visitor for run: file (and openFile, where the walk holds the file
+// open; null: file alone) is called with run as its context; walk errors, entries
+// passed over, --exclude and the stop conditions are handled here.
 using FileVisit = void (*)(void* context, const char* path, const char* openPath, uint64_t size,
                            FileIdentity identity);
-WalkVisitor ScanVisitor(ScanRun* run, FileVisit file);
+using OpenFileVisit = void (*)(void* context, const char* path, int fd, uint64_t size, FileIdentity identity);
+WalkVisitor ScanVisitor(ScanRun* run, FileVisit file, OpenFileVisit openFile = nullptr);

@@ -30,6 +30,10 @@ struct WalkVisitor {
   // True once the scan must stop (a signal, or output that cannot be written):
   // the walk ends before the next entry.
   bool (*stopping)(void* context);
+  // Optional: where the walk holds a regular file open, it hands the descriptor
+  // (read-only, at the start of the file) here instead of calling file, and the
+  // visitor owns it from then on and closes it. Null: file is called.
+  void (*openFile)(void* context, const char* path, int fd, uint64_t size, FileIdentity identity) = nullptr;
 };
 
 struct WalkSettings {

@@ -54,7 +54,8 @@ const char* KindOf(mode_t mode) {
 // Opens the regular file without blocking, checks on the open descriptor that it
 // is still a regular file (the entry may have been replaced since it was looked
 // at) and hands it to the visitor under a /proc/self/fd path naming that very
-// descriptor. Where /proc is not mounted the plain path is handed over instead.
+// descriptor. Where /proc is not mounted the plain path is handed over instead. A
+// visitor that takes the open descriptor itself gets it, with nothing reopened.
 void VisitRegularFile(int directory, const char* name, const char* path, bool followFinalLink,
                       const WalkVisitor* visitor) {
   int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
@@ -69,6 +70,10 @@ void VisitRegularFile(int directory, const char* name, const char* path, bool fo
     ReportErrno(visitor, path, errno);
   } else if (!S_ISREG(st.st_mode)) {
     visitor->error(visitor->context, path, "not a regular file");
+  } else if (visitor->openFile != nullptr) {
+    const FileIdentity identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    visitor->openFile(visitor->context, path, fd, static_cast<uint64_t>(st.st_size), identity);
+    return;
   } else {
     char pinned[64];
     (void)std::snprintf(pinned, sizeof pinned, "/proc/self/fd/%d", fd);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/crt_io.h"
 #include "tools/pestkill-scan/file_list.h"
 #include "tools/pestkill-scan/file_scan.h"
 #include "tools/pestkill-scan/stop_signal.h"
@@ -14,13 +15,21 @@
 
 namespace {
 
-// A file the walk reached: judged by the signatures, then reported.
+// A file the walk reached: judged by the signatures, then reported in its turn.
 void OnFile(void* context, const char* path, const char* openPath, uint64_t size, FileIdentity identity) {
   ScanRun* run = static_cast<ScanRun*>(context);
   if (!FirstTimeJudged(run, path, identity)) return;
-  FileJudgement judgement;
-  JudgeSignatures(*run, openPath, size, &judgement);
-  ReportJudgement(run, path, judgement);
+  QueueFile(run, path, openPath, -1, size);
+}
+
+// The same, where the walk holds the file open: it is judged on that descriptor.
+void OnOpenFile(void* context, const char* path, int fd, uint64_t size, FileIdentity identity) {
+  ScanRun* run = static_cast<ScanRun*>(context);
+  if (!FirstTimeJudged(run, path, identity)) {
+    (void)_close(fd);
+    return;
+  }
+  QueueFile(run, path, "", fd, size);
 }
 
 // --- The operands ----------------------------------------------------------
@@ -29,22 +38,35 @@ void ScanFileList(ScanRun* run, const WalkVisitor* visitor) {
   const char* name = run->options.fileList;
   FileList list;
   if (!OpenFileList(name, &list)) {
-    ReportProblem(&run->report, "cannot read the file list", name, std::strerror(errno));
+    QueueLine(run, LineKind::Problem, name, std::strerror(errno), "cannot read the file list");
     return;
   }
   const char separator = run->options.nullEnded ? '\0' : '\n';
   std::string path;
   bool holdsNul = false;
-  while (!Stopping(*run) && ReadListedPath(&list, separator, &path, &holdsNul)) {
+  for (;;) {
+    WakeWorkers(run);  // the next name may be long in coming
+    if (Stopping(*run) || !ReadListedPath(&list, separator, &path, &holdsNul)) break;
     if (holdsNul) {
-      ReportProblem(&run->report, "a NUL byte in the file list entry", path.c_str(),
-                    "no name holds one; a NUL-separated list needs -0");
+      QueueLine(run, LineKind::Problem, path.c_str(), "no name holds one; a NUL-separated list needs -0",
+                "a NUL byte in the file list entry");
       continue;
     }
     WalkOperand(path.c_str(), run->walk, visitor);
   }
-  if (list.failed) ReportProblem(&run->report, "cannot read the file list", name, std::strerror(list.errorNumber));
+  if (list.failed) {
+    QueueLine(run, LineKind::Problem, name, std::strerror(list.errorNumber), "cannot read the file list");
+  }
   CloseFileList(&list);
+}
+
+void ScanOperands(ScanRun* run) {
+  const WalkVisitor visitor = ScanVisitor(run, OnFile, OnOpenFile);
+  for (const char* path : run->options.paths) {
+    if (Stopping(*run)) break;
+    WalkOperand(path, run->walk, &visitor);
+  }
+  if (run->options.fileList != nullptr && !Stopping(*run)) ScanFileList(run, &visitor);
 }
 
 // --help and --version: their text must arrive whole too.
@@ -70,12 +92,7 @@ int main(int argc, char** argv) {
   ConfigureRun(&run);
   CatchStopSignals();
   StartReport(&run.report);
-  const WalkVisitor visitor = ScanVisitor(&run, OnFile);
-  for (const char* path : run.options.paths) {
-    if (Stopping(run)) break;
-    WalkOperand(path, run.walk, &visitor);
-  }
-  if (run.options.fileList != nullptr && !Stopping(run)) ScanFileList(&run, &visitor);
+  InWalkOrder(&run, ScanOperands);
   const int stopSignal = StopSignal();
   ReportSummary(&run.report, stopSignal);
   return ExitStatusFor(run.report, stopSignal);

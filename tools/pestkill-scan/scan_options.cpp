@@ -1,6 +1,9 @@
 #include "tools/pestkill-scan/scan_options.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "tools/pestkill-scan/name_text.h"
 
@@ -27,6 +30,8 @@ const char Usage[] =
     "                         '*', '?' and [...] match any bytes, '/' too; repeatable\n"
     "      --file-list FILE   also scan the paths listed in FILE, one per line, or\n"
     "                         NUL-separated with -0; '-' reads standard input\n"
+    "  -j, --jobs N           judge N files at once (default: the number of\n"
+    "                         processors); the output is the same for every N\n"
     "  -a, --all              also print a line for every clean file, file not\n"
     "                         checked and entry passed over\n"
     "      --variant          append \" (variant X)\" to each detection\n"
@@ -159,6 +164,32 @@ bool TakeValue(const char* name, int argc, char** argv, int* at, const char** va
   return true;
 }
 
+// A short option with a value, as "-j VALUE" or "-jVALUE".
+bool TakeShortValue(char letter, int argc, char** argv, int* at, const char** value) {
+  const char* argument = argv[*at];
+  if (argument[0] != '-' || argument[1] != letter) return false;
+  *value = argument[2] != 0 ? argument + 2 : *at + 1 < argc ? argv[++*at] : nullptr;
+  return true;
+}
+
+constexpr long MaxJobs = 256;
+
+// N of -j N: a whole number from 1 to MaxJobs.
+bool ParseJobs(const char* text, int* jobs) {
+  if (text == nullptr || *text < '0' || *text > '9') return false;
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != 0 || value < 1 || value > MaxJobs) return false;
+  *jobs = static_cast<int>(value);
+  return true;
+}
+
+int ProcessorCount() {
+  const unsigned count = std::thread::hardware_concurrency();
+  return count == 0 ? 1 : count > MaxJobs ? static_cast<int>(MaxJobs) : static_cast<int>(count);
+}
+
 }  // namespace
 
 void PrintUsage(FILE* stream) {
@@ -214,6 +245,11 @@ ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options) {
       options->fileList = value;
       continue;
     }
+    if (TakeValue("--jobs", argc, argv, &at, &value) || TakeShortValue('j', argc, argv, &at, &value)) {
+      if (value == nullptr) return RejectUsage("missing N after", argument);
+      if (!ParseJobs(value, &options->jobs)) return RejectUsage("not a number of jobs from 1 to 256", value);
+      continue;
+    }
     if (argument[1] == '-') {
       if (!SetFlag(argument, options)) return RejectUsage("unknown option", argument);
       continue;
@@ -231,5 +267,6 @@ ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options) {
     PrintUsage(stderr);
     return ParseResult::UsageError;
   }
+  if (options->jobs == 0) options->jobs = ProcessorCount();
   return ParseResult::Run;
 }

@@ -82,7 +82,7 @@ void JudgeVolumeFile(void* context, const char* path, const char* openPath, uint
   if (!impostor && !FirstTimeJudged(scan, path, identity)) return;
   scan->judged.insert({identity.device, identity.file});
   FileJudgement judgement;
-  JudgeSignatures(*scan, openPath, size, &judgement);
+  JudgeSignatures(*scan, openPath, -1, size, &judgement);
   if (judgement.verdict == Verdict::Infected) {
     // A signature match: only the file goes, as the live tool leaves the registry alone.
     PlannedChange file;
