@@ -39,12 +39,26 @@ WOW_IFEO = "Wow6432Node\\" + IFEO
 SAMPLE_ENTRY = "Your Image File Name Here without a path"
 
 
-def corpus(*parts):
-    return os.path.join(ARGS.corpus, *parts)
+_CORPUS_FILES = []
+
+
+def corpus_file(*tail):
+    """The one file of the fetched corpus whose path ends in the components tail."""
+    if not _CORPUS_FILES:
+        for directory, _, names in os.walk(ARGS.corpus):
+            _CORPUS_FILES.extend(os.path.join(directory, n) for n in names)
+    found = [p for p in _CORPUS_FILES if tuple(p.split(os.sep)[-len(tail):]) == tail]
+    if len(found) != 1:
+        raise AssertionError("%d corpus files end in %s" % (len(found), "/".join(tail)))
+    return found[0]
+
+
+def corpus_folder_of(*tail):
+    return os.path.dirname(corpus_file(*tail))
 
 
 def minimal_hive():
-    return corpus("libguestfs+hivex", "images", "minimal")
+    return corpus_file("images", "minimal")
 
 
 def sz(text):
@@ -216,9 +230,9 @@ class Volume:
         ]})
         # Real user hives: their Run values start nothing of the volume.
         self.bob = self.host("Users/bob/NTUSER.DAT")
-        copy_file(corpus("mkorman90+regipy", "regipy_tests", "data", "NTUSER.DAT"), self.bob)
+        copy_file(corpus_file("data", "NTUSER.DAT"), self.bob)
         self.carol = self.host("Users/carol/ntuser.dat")
-        copy_file(corpus("mkorman90+regipy", "regipy_tests", "data", "NTUSER_modified.DAT"), self.carol)
+        copy_file(corpus_file("data", "NTUSER_modified.DAT"), self.carol)
 
     def host(self, relative):
         return os.path.join(self.root, *relative.replace("\\", "/").split("/"))
@@ -461,15 +475,15 @@ class Clean(VolumeCase):
 class DirtyHives(VolumeCase):
     def test_dirty_hives_are_named_and_never_written(self):
         v = self.volume
-        regipy = corpus("mkorman90+regipy", "regipy_tests", "data")
+        user_hives = corpus_folder_of("transactions_NTUSER.DAT")
         # alice's hive holds the trojan's Run value but was not closed cleanly.
         make_dirty(v.alice, 9, 8)
         for ending in ("LOG1", "LOG2"):
-            shutil.copyfile(os.path.join(regipy, "transactions_ntuser.dat.log%s" % ending[-1]),
+            shutil.copyfile(os.path.join(user_hives, "transactions_ntuser.dat.log%s" % ending[-1]),
                             v.alice + "." + ending)
         # bob's is a real dirty hive with its logs; DEFAULT another, with nothing to delete.
-        shutil.copyfile(os.path.join(regipy, "transactions_NTUSER.DAT"), v.bob)
-        dirty_default = corpus("msuhanov+yarp", "hives_for_tests", "NewDirtyHive1", "NewDirtyHive")
+        shutil.copyfile(os.path.join(user_hives, "transactions_NTUSER.DAT"), v.bob)
+        dirty_default = corpus_file("NewDirtyHive1", "NewDirtyHive")
         shutil.copyfile(dirty_default, v.default)
         for ending in ("LOG1", "LOG2"):
             shutil.copyfile(dirty_default + "." + ending, v.default + "." + ending)
@@ -508,14 +522,14 @@ class DirtyHives(VolumeCase):
 class BadHives(VolumeCase):
     def test_each_bad_hive_gets_an_error_line_and_the_scan_goes_on(self):
         v = self.volume
-        yarp = corpus("msuhanov+yarp", "hives_for_tests")
+        test_hives = corpus_folder_of("GarbageHive")
         os.remove(v.default)
-        shutil.copyfile(os.path.join(yarp, "GarbageHive"), v.software)
+        shutil.copyfile(os.path.join(test_hives, "GarbageHive"), v.software)
         bad = {
-            "truncated": os.path.join(yarp, "TruncatedHiveBin"),
-            "badbase": os.path.join(yarp, "BadBaseBlockHive", "BadBaseBlockHive"),
-            "effective": os.path.join(yarp, "EffectiveSizeHive"),
-            "corrupt": corpus("mkorman90+regipy", "regipy_tests", "data", "corrupted_system_hive"),
+            "truncated": os.path.join(test_hives, "TruncatedHiveBin"),
+            "badbase": os.path.join(test_hives, "BadBaseBlockHive", "BadBaseBlockHive"),
+            "effective": os.path.join(test_hives, "EffectiveSizeHive"),
+            "corrupt": corpus_file("corrupted_system_hive"),
         }
         for user, source in bad.items():
             write_file(v.host("Users/%s/NTUSER.DAT" % user), read_bytes(source))
@@ -546,8 +560,8 @@ class BadHives(VolumeCase):
     def test_every_hostile_hive_is_read_or_refused(self):
         v = self.volume
         hostile = []
-        for folder in (corpus("msuhanov+yarp", "hives_for_tests"), corpus("mkorman90+regipy", "regipy_tests", "data"),
-                       corpus("libguestfs+hivex", "images")):
+        for folder in (corpus_folder_of("GarbageHive"), corpus_folder_of("transactions_NTUSER.DAT"),
+                       corpus_folder_of("images", "minimal")):
             for directory, _, names in os.walk(folder):
                 hostile += [os.path.join(directory, n) for n in names if not n.lower().endswith((".log1", ".log2"))]
         self.assertGreater(len(hostile), 50)
