@@ -115,7 +115,9 @@ class WinePrefix:
             # this script dies first. A server started by a program's first run
             # would inherit the pipes that capture that program's output and hold
             # them open long after it ended.
-            subprocess.run([self.wineserver, "-p60"], env=self.env, check=True,
+            # A prefix shared with other tests may have its server running already;
+            # that one serves as well.
+            subprocess.run([self.wineserver, "-p60"], env=self.env, check=self.given is None,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=60)
             if not self.given:
