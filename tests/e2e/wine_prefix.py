@@ -26,13 +26,15 @@ WINESERVER = "/usr/lib/wine/wineserver"
 WINEDEBUG = "-all"
 # No runtime or browser engine installers: nothing here needs them.
 WINEDLLOVERRIDES = "mscoree,mshtml="
+# Boots a prefix that a whole test run shares, once, under a lock.
+WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "wine-run")
 
 
 def wine_environment(prefix_path, base=None):
     """The environment of a Wine run in prefix_path: base (default: this process's
     environment) without any Wine settings or display of its own."""
     env = dict(os.environ if base is None else base)
-    for name in ("WINEPREFIX", "PESTKILL_WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES", "DISPLAY"):
+    for name in ("WINEPREFIX", "PESTKILL_WINEPREFIX", "PESTKILL_BUILD_WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES", "DISPLAY"):
         env.pop(name, None)
     env["WINEPREFIX"] = prefix_path
     env["WINEDEBUG"] = WINEDEBUG
@@ -86,11 +88,19 @@ def _raise_exit(number, frame):
     raise SystemExit(128 + number)
 
 
+def shared_prefix_path():
+    """The prefix a whole test run shares, as scripts/wine-run finds it: the one
+    scripts/test made (PESTKILL_WINEPREFIX), else the build's own
+    (PESTKILL_BUILD_WINEPREFIX); None when there is neither."""
+    return os.environ.get("PESTKILL_WINEPREFIX") or os.environ.get("PESTKILL_BUILD_WINEPREFIX") or None
+
+
 class WinePrefix:
     """Context manager: creates the prefix on entry, ends every process in it and
-    removes it on exit, also when the test fails. Given the path of a prefix that
-    exists (one a whole test run shares), it uses that one, does not boot it and
-    leaves it in place on exit, only ending its server."""
+    removes it on exit, also when the test fails. Given the path of a prefix that a
+    whole test run shares, it uses that one as the run's fixture booted it (booting
+    it first under scripts/wine-run's lock if nobody has), and leaves it and its
+    server alone on exit: other tests may be running in it."""
 
     def __init__(self, tag, lister=None, path=None):
         self.tag = tag
@@ -115,12 +125,17 @@ class WinePrefix:
             # this script dies first. A server started by a program's first run
             # would inherit the pipes that capture that program's output and hold
             # them open long after it ended.
-            # A prefix shared with other tests may have its server running already;
-            # that one serves as well.
-            subprocess.run([self.wineserver, "-p60"], env=self.env, check=self.given is None,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=60)
-            if not self.given:
+            if self.given:
+                # A prefix shared with other tests is booted once for all of them.
+                boot = subprocess.run([WINE_RUN, "--boot"], env=dict(self.env, PESTKILL_WINEPREFIX=self.path),
+                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                      stderr=subprocess.STDOUT, timeout=600)
+                if boot.returncode != 0:
+                    raise RuntimeError(boot.stdout.decode(errors="replace"))
+            else:
+                subprocess.run([self.wineserver, "-p60"], env=self.env, check=True,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=60)
                 self.wine(["wineboot", "-i"], timeout=180)
         except BaseException:
             self.__exit__(None, None, None)
@@ -130,9 +145,10 @@ class WinePrefix:
     def __exit__(self, exc_type, exc, tb):
         if self.path is None:
             return False
-        subprocess.run([self.wineserver, "-k"], env=self.env,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
+        if not self.given:
+            subprocess.run([self.wineserver, "-k"], env=self.env,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
         for process in self.background:
             try:
                 process.wait(timeout=20)
@@ -181,8 +197,8 @@ class WinePrefix:
             err.seek(0)
             result = (status, out.read(), err.read())
         if check and status != 0:
-            raise RuntimeError("%s exited %d: %s" % (" ".join(args), status,
-                                                     result[2].decode(errors="replace")))
+            raise RuntimeError("%s exited %d in the Wine prefix %s: %s" % (
+                " ".join(args), status, self.path, result[2].decode(errors="replace")))
         return result
 
     def start(self, windows_path, args=()):

@@ -25,7 +25,7 @@ import unittest
 import pefile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from wine_prefix import WinePrefix  # noqa: E402
+from wine_prefix import WinePrefix, shared_prefix_path  # noqa: E402
 
 ARGS = None
 DETECTION = "Trojan.Kestrelon.Gen"
@@ -1067,12 +1067,13 @@ class HostileEvidence(ScanTestCase):
 
 @contextlib.contextmanager
 def wine_for_the_run():
-    """Under Wine: one prefix for the whole run (the one scripts/test shares, else
-    a throwaway one), with its wineserver started before the first scanner call."""
+    """Under Wine: one prefix for the whole run (the one the test run shares, else
+    a throwaway one), booted with its wineserver running before the first scanner
+    call."""
     if not ARGS.emulator:
         yield
         return
-    with WinePrefix("scan-cli", path=os.environ.get("PESTKILL_WINEPREFIX")) as prefix:
+    with WinePrefix("scan-cli", path=shared_prefix_path()) as prefix:
         os.environ.clear()
         os.environ.update(prefix.env)
         os.environ["PESTKILL_WINEPREFIX"] = prefix.path
