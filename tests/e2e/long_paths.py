@@ -4,13 +4,15 @@ list holds: it gives the first 259 characters (...\\planted.ex), which name no
 file. The process's whole image path is judged, shown in the "File:" line and
 removed, and the clean-up log names that path, the file's size and SHA-256 and
 what became of it. A path of 259 characters, which the module list holds whole,
-still takes the road of any other path."""
+still takes the road of any other path. A Winlogon impostor at 300 characters is
+matched with its Run value by its whole path, ended, removed and unhooked."""
 import hashlib
 import os
 
 import e2e_main
 from console_session import COMPLETED, ConsoleSession, console_bytes, detection_dialogue
 from planted_case import PlantedCase
+from impostor import RUN_KEYS, reg_string
 from planting import pending_deletions
 from removal_log import clear_record, read_log
 
@@ -18,9 +20,9 @@ from removal_log import clear_record, read_log
 MODULE_PATH_CHARACTERS = 259
 
 
-def long_path(length):
+def long_path(length, tail="\\planted.exe"):
     """A path of exactly length characters, in folders of at most 100 characters."""
-    head, tail = "C:\\pk\\long", "\\planted.exe"
+    head = "C:\\pk\\long"
     needed = length - len(head) - len(tail)
     parts = []
     while needed > 0:
@@ -78,6 +80,32 @@ class LongPaths(PlantedCase):
                     self.assertIn("  file %s: removed now\r\n" % path, log)
                 finally:
                     self.tearDown()
+
+    def test_long_impostor_ended_removed_and_unhooked(self):
+        path = long_path(300, tail="\\winlogon.exe")
+        values = [("HKCU", "pk long logon", '"%s" /background' % path),
+                  ("HKLM", "pk long logon, cut", path[:MODULE_PATH_CHARACTERS])]
+        blocks = "".join("[%s]\n%s=%s\n\n" % (RUN_KEYS[hive], reg_string(name), reg_string(data))
+                         for hive, name, data in values)
+        try:
+            clear_record(self.prefix)
+            self.prefix.reg_import(blocks)
+            self.prefix.put_file(path, e2e_main.programs.sleeper)
+            process = self.prefix.start(path)
+            self.started.append((process, path))
+            self.prefix.wait_for_process(path[:MODULE_PATH_CHARACTERS])
+            self.scan(path)
+            self.assertIsNotNone(process.wait(timeout=30))
+            on_disk = os.path.exists(self.prefix.host_path(path))
+            self.assertTrue(not on_disk or pending_deletions(self.prefix), "file neither deleted nor scheduled")
+            self.assertNotIn(values[0][1], self.prefix.reg_values(RUN_KEYS["HKCU"]) or {})
+            # The cut path names another file: its value stays.
+            self.assertEqual((self.prefix.reg_values(RUN_KEYS["HKLM"]) or {}).get(values[1][1]), values[1][2])
+            self.assertIn(" detected: %s (rule: winlogon impostor)\r\n" % path, read_log(self.prefix))
+        finally:
+            self.prefix.reg_import("".join("[%s]\n%s=-\n\n" % (RUN_KEYS[hive], reg_string(name))
+                                           for hive, name, _ in values))
+            self.tearDown()
 
 
 if __name__ == "__main__":
