@@ -16,7 +16,10 @@ struct AnsiPath {
   using Unit = char;
   // The NT object-manager form of a DOS path, as some module lists report it.
   static constexpr const char* NtPathPrefix = "\\??\\";
+  static constexpr const char* LongPathPrefix = "\\\\?\\";
   static constexpr const char* LogonProgramName = "Winlogon";
+  // Paths from the module list, which holds at most MAX_PATH - 1 characters.
+  static constexpr size_t Capacity = MAX_PATH;
   static size_t Length(const char* text) { return std::strlen(text); }
   static bool StartsWith(const char* text, const char* prefix) {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
@@ -39,7 +42,11 @@ struct AnsiPath {
 struct WidePath {
   using Unit = wchar_t;
   static constexpr const wchar_t* NtPathPrefix = L"\\??\\";
+  static constexpr const wchar_t* LongPathPrefix = L"\\\\?\\";
   static constexpr const wchar_t* LogonProgramName = L"Winlogon";
+  // Also whole image paths beyond MAX_PATH, up to the longest text a Run value can
+  // hold for the Run-key scanner (1024 units): a longer path no Run value names.
+  static constexpr size_t Capacity = 1024;
   static size_t Length(const wchar_t* text) { return std::wcslen(text); }
   static bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
     return std::wcsncmp(text, prefix, std::wcslen(prefix)) == 0;
@@ -67,27 +74,31 @@ bool JudgeImpostor(const typename Text::Unit* imagePath) {
   using Unit = typename Text::Unit;
   if (imagePath == nullptr) return false;
 
+  constexpr size_t Capacity = Text::Capacity;
   const Unit* path = imagePath;
   if (Text::StartsWith(path, Text::NtPathPrefix)) path += Text::Length(Text::NtPathPrefix);
 
   // A short (8.3) name would hide "Winlogon" behind something like WINLOG~1.EXE. When the
   // long form does not fit (the result is the size it would need), the path stays as given.
-  Unit longPath[MAX_PATH];
+  // A path with the long-path prefix is asked for in that form, which the system takes
+  // beyond MAX_PATH.
+  Unit longPath[Capacity];
   std::memset(longPath, 0, sizeof(longPath));
-  DWORD longLength = Text::LongPath(path, longPath, MAX_PATH);
-  const Unit* workingPath = (longLength != 0 && longLength < MAX_PATH) ? longPath : path;
+  DWORD longLength = Text::LongPath(path, longPath, Capacity);
+  const Unit* workingPath = (longLength != 0 && longLength < Capacity) ? longPath : path;
+  // Neither the system directory nor a Run value spells a path with the prefix.
+  if (Text::StartsWith(workingPath, Text::LongPathPrefix)) workingPath += Text::Length(Text::LongPathPrefix);
 
-  // Every buffer below holds the whole working path; a longer one cannot come from a
-  // module list, and is not judged.
+  // Every buffer below holds the whole working path; a longer one is not judged.
   size_t workingLength = Text::Length(workingPath);
-  if (workingLength >= MAX_PATH) return false;
+  if (workingLength >= Capacity) return false;
 
-  Unit directory[MAX_PATH];
+  Unit directory[Capacity];
   std::memcpy(directory, workingPath, (workingLength + 1) * sizeof(Unit));
   Unit* lastSeparator = Text::LastOf(directory, Unit('\\'));
   if (lastSeparator == nullptr) return false;
 
-  Unit fileName[MAX_PATH];
+  Unit fileName[Capacity];
   std::memcpy(fileName, lastSeparator + 1, (Text::Length(lastSeparator + 1) + 1) * sizeof(Unit));
   *lastSeparator = Unit(0);
 
@@ -103,7 +114,7 @@ bool JudgeImpostor(const typename Text::Unit* imagePath) {
   // is somewhere else.
   if (Text::EqualIgnoringCase(directory, systemDirectory)) return false;
 
-  Unit scanPath[MAX_PATH];
+  Unit scanPath[Capacity];
   std::memcpy(scanPath, workingPath, (workingLength + 1) * sizeof(Unit));
   Text::UpperCase(scanPath);
 

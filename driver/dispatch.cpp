@@ -12,6 +12,7 @@
 #include "platform/crt_io.h"
 #include "remedy/image_debugger_cleaner.h"
 #include "remedy/process_control.h"
+#include "remedy/removal_record.h"
 #include "remedy/run_data_match.h"
 #include "remedy/run_key_scanner.h"
 
@@ -43,14 +44,18 @@ bool JudgeFile(const char* path, const wchar_t* widePath, DetectionKind* verdict
   return false;
 }
 
-// Run values are compared upper-cased. A path that does not fit the buffer (the module
-// list never gives one) is not cut short: a shortened path could match the Run value
-// of another file, so the Run keys are left alone then.
+// The longest target the Run-key scanner compares: its buffers hold 1024 units.
+constexpr size_t RunTargetCapacity = 1024;
+
+// Run values are compared upper-cased. A path that does not fit the buffer is not cut
+// short: a shortened path could match the Run value of another file, so the Run keys
+// are left alone then. A Run value names the file without the long-path prefix.
 void CleanRunKeysOfImage(const char* path, const wchar_t* widePath) {
   if (widePath != nullptr) {
-    wchar_t upperPath[MAX_PATH];
+    widePath = WithoutLongPathPrefix(widePath);
+    wchar_t upperPath[RunTargetCapacity];
     const size_t length = wcslen(widePath);
-    if (length < MAX_PATH) {
+    if (length < RunTargetCapacity) {
       wmemcpy(upperPath, widePath, length + 1);
       UpperCaseAsciiLetters(upperPath);
       (void)CleanRunKeysWide(upperPath, RunKey, MatchEachValue);
@@ -66,12 +71,27 @@ void CleanRunKeysOfImage(const char* path, const wchar_t* widePath) {
   }
 }
 
+// The file is written down (path, size, SHA-256) before it goes, and what became of it
+// after.
 void RemoveImageFile(const char* path, const wchar_t* widePath) {
-  if (widePath != nullptr) {
-    RemoveFileWide(widePath);
-  } else {
-    RemoveFile(path);
+  wchar_t readPath[MAX_PATH];
+  const wchar_t* recordedPath = widePath;
+  if (widePath == nullptr) {
+    // As the ANSI file calls read the path: from the system code page.
+    recordedPath = MultiByteToWideChar(CP_ACP, 0, path, -1, readPath, MAX_PATH) != 0 ? readPath : nullptr;
   }
+  RecordFileBeforeRemoval(recordedPath);
+  const FileRemoval outcome = widePath != nullptr ? RemoveFileWide(widePath) : RemoveFile(path);
+  RecordFileRemoval(recordedPath, outcome);
+}
+
+// Opens the record of the clean-up with the path the detection was made on.
+void BeginRecordOf(const char* path, const wchar_t* widePath, const char* rule) {
+  wchar_t readPath[MAX_PATH];
+  const wchar_t* detectionPath = WithoutLongPathPrefix(widePath);
+  if (detectionPath == nullptr)
+    detectionPath = MultiByteToWideChar(CP_ACP, 0, path, -1, readPath, MAX_PATH) != 0 ? readPath : nullptr;
+  BeginRemovalRecord(detectionPath, rule);
 }
 
 }  // namespace
@@ -93,15 +113,19 @@ bool RemoveThreat(const char* path, const wchar_t* widePath, uint32_t processId,
   if (path == nullptr) return false;
   switch (kind) {
     case SignatureMatch:
+      BeginRecordOf(path, widePath, "signature");
       // The process keeps running, so the deletion normally waits for the restart.
       RemoveImageFile(path, widePath);
+      EndRemovalRecord();
       return true;
     case WinlogonImpostor:
+      BeginRecordOf(path, widePath, "winlogon impostor");
       // Ended first, so that its file can usually be deleted at once.
       TerminateProcessById(processId);
       RemoveImageFile(path, widePath);
       CleanRunKeysOfImage(path, widePath);
       (void)RemoveImageDebuggers(path);
+      EndRemovalRecord();
       return true;
     default:
       return false;

@@ -9,7 +9,8 @@ enum DetectionKind : int32_t { SignatureMatch = 1, WinlogonImpostor = 2 };
 // *kind is written. False: nothing printed, *kind unchanged.
 bool DetectThreat(const char* path, int32_t* kind);
 
-// Runs the remediation of the kind; false for a null path or an unknown kind.
+// Runs the remediation of the kind; false for a null path or an unknown kind. What it
+// removes is written down first (remedy/removal_record.h).
 bool RemoveThreat(const char* path, uint32_t processId, int32_t kind);
 
 // The same for an image path that the code page cannot spell (the module list gave

@@ -29,3 +29,8 @@ bool CodePageSpells(const char* path, const wchar_t* widePath) {
   if (MultiByteToWideChar(CP_ACP, 0, path, -1, readBack, MAX_PATH) == 0) return false;
   return std::wcscmp(readBack, widePath) == 0;
 }
+
+const wchar_t* WithoutLongPathPrefix(const wchar_t* path) {
+  if (path != nullptr && std::wcsncmp(path, L"\\\\?\\", 4) == 0) return path + 4;
+  return path;
+}

@@ -12,3 +12,7 @@ bool HoldsSubstitutedCharacter(const char* path);
 // a question mark or a look-alike (a best-fit letter such as L for a Polish barred L)
 // in place of a character, so that the 8-bit path names another file or none.
 bool CodePageSpells(const char* path, const wchar_t* widePath);
+
+// The path behind a leading long-path prefix "\\?\" (the form in which the file calls
+// take a path beyond MAX_PATH), or the path itself: how Run values and people spell it.
+const wchar_t* WithoutLongPathPrefix(const wchar_t* path);

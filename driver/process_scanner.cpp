@@ -6,6 +6,7 @@
 #include "driver/debug_privilege.h"
 #include "driver/image_path.h"
 #include "driver/toolhelp_api.h"
+#include "driver/whole_image_path.h"
 
 namespace {
 
@@ -44,6 +45,10 @@ const wchar_t* WidePathOf(Module32WideFn module32FirstW, HANDLE modules, const M
   return wideModule->szExePath;
 }
 
+// The whole path of an image whose module path was cut. Far too large for the stack of
+// the walk, and needed by one process at a time.
+WholeImagePath wholeImagePath;
+
 }  // namespace
 
 ScanOutcome ToolhelpApi::ScanProcesses(const ScanSeam& seam) const {
@@ -68,6 +73,8 @@ ScanOutcome ToolhelpApi::ScanProcesses(const ScanSeam& seam) const {
   // Resolved from the same library as the entry points above; without it every path
   // takes the 8-bit road.
   const Module32WideFn module32FirstW = ResolveModule32FirstW(library);
+  // Where it is missing (Windows XP), a cut path takes the road of any other.
+  const QueryFullProcessImageNameWFn queryWholePath = ResolveQueryFullProcessImageNameW(library);
   bool threatHandled = false;
   do {
     // Process id 0 is not skipped: its module snapshot describes the calling process.
@@ -78,12 +85,19 @@ ScanOutcome ToolhelpApi::ScanProcesses(const ScanSeam& seam) const {
       module.dwSize = sizeof(MODULEENTRY32);
       if (module32First(modules, &module)) {
         MODULEENTRY32W wideModule;
+        const char* path = module.szExePath;
         const wchar_t* widePath = WidePathOf(module32FirstW, modules, module, &wideModule);
+        // A cut path names another file or none: the process's whole image path is
+        // judged, removed and shown instead, through the wide road.
+        if (ReadWholeImagePath(queryWholePath, process.th32ProcessID, module.szExePath, &wholeImagePath)) {
+          path = wholeImagePath.shown;
+          widePath = wholeImagePath.extended;
+        }
         int32_t kind = 0;
-        if (seam.detectThreat(module.szExePath, widePath, &kind)) {
+        if (seam.detectThreat(path, widePath, &kind)) {
           threatHandled = true;
           printf("For proper cleanup system restart is required.\n");
-          (void)seam.removeThreat(module.szExePath, widePath, process.th32ProcessID, kind);
+          (void)seam.removeThreat(path, widePath, process.th32ProcessID, kind);
           AskForRestart(seam);
         }
       }

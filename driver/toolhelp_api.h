@@ -15,7 +15,9 @@ enum ScanOutcome : int32_t { ScanNotStarted = 1, NoThreatFound = 3, ThreatHandle
 // and restart (ScanProcesses without arguments); tests bind recorders to see what
 // the walk passes on.
 // widePath is the module's path in wide characters when the code page cannot spell
-// its 8-bit path, and null otherwise.
+// its 8-bit path, and null otherwise. When the module path was cut at MAX_PATH - 1
+// characters, path is the process's whole image path in the code page and widePath
+// the same in wide characters, with the long-path prefix "\\?\" before a drive path.
 struct ScanSeam {
   bool (*detectThreat)(const char* path, const wchar_t* widePath, int32_t* kind);
   bool (*removeThreat)(const char* path, const wchar_t* widePath, uint32_t processId, int32_t kind);

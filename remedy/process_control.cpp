@@ -17,17 +17,17 @@ void TerminateProcessById(uint32_t processId) {
   CloseHandle(process);
 }
 
-void RemoveFile(const char* path) {
+FileRemoval RemoveFile(const char* path) {
   // Read-only, hidden and system attributes would stand in the way of the deletion.
   (void)SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-  if (DeleteFileA(path)) return;
-  (void)MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  if (DeleteFileA(path)) return FileRemovedNow;
+  return MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? FileRemovedAtRestart : FileNotRemoved;
 }
 
-void RemoveFileWide(const wchar_t* path) {
+FileRemoval RemoveFileWide(const wchar_t* path) {
   (void)SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-  if (DeleteFileW(path)) return;
-  (void)MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  if (DeleteFileW(path)) return FileRemovedNow;
+  return MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? FileRemovedAtRestart : FileNotRemoved;
 }
 
 bool RestartComputer() {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "remedy/removal_record.h"
 #include "remedy/run_data_match.h"
 
 namespace {
@@ -161,6 +162,7 @@ int32_t WalkRunKey(const typename Text::Unit* targetPath, uint16_t key, uint8_t 
     if (skipMatching == MatchEachValue &&
         RunDataNamesTarget(valueData, target, shortPath, RegistryBufferSize, calls)) {
       *found = 1;
+      if (deleteFlag == DeleteMatches) RecordValueBeforeDeletion(hiveRoot.root, keyPath, runKey, valueName);
       if (deleteFlag == DeleteMatches && Text::DeleteValue(runKey, valueName) == ERROR_SUCCESS) {
         // The values behind the deleted one have moved up by one index.
         index = 0;

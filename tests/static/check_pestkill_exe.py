@@ -176,7 +176,9 @@ def check_imports(pe, checks):
             checks.expect(name not in NOT_ON_XP, "imports %s!%s, which Windows XP lacks" % (dll, name))
     # Resolved by name instead: the names are in the image as plain text.
     image = bytes(pe.__data__)
-    for name in ("Kernel32.DLL", "CreateToolhelp32Snapshot", "Process32First", "Process32Next", "Module32First", "Module32Next"):
+    # QueryFullProcessImageNameW, which Windows XP lacks, is resolved in the same way.
+    for name in ("Kernel32.DLL", "CreateToolhelp32Snapshot", "Process32First", "Process32Next", "Module32First",
+                 "Module32Next", "QueryFullProcessImageNameW"):
         checks.expect(name.encode() + b"\0" in image, "the name %r is not in the image" % name)
 
 

@@ -157,6 +157,40 @@ TEST_F(RemoveImageDebuggersTest, LeavesTheSampleEntryAloneInAnyCase) {
   }
 }
 
+// Entries named with characters the ANSI code page may not spell: the ANSI calls see
+// question marks in their place, which open no entry.
+TEST_F(RemoveImageDebuggersTest, ClearsEntriesOfAnyName) {
+  const std::wstring options = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\";
+  const wchar_t* const names[] = {L"pkh3-\u0442\u0435\u0441\u0442.exe", L"pkh3-\u30c7\u30fc\u30bf.exe",
+                                  L"pkh3-Pr\u00fcfung.exe", L"pkh3-\u0141\u00f3d\u017a.exe"};
+  const wchar_t debugger[] = L"C:\\PKH3\\dbg.exe";
+  const DWORD flag = 2;
+  for (const wchar_t* name : names) {
+    HKEY entry = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (options + name).c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &entry, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(entry, L"Debugger", 0, REG_SZ, reinterpret_cast<const BYTE*>(debugger),
+                                            sizeof(debugger)));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(entry, L"GlobalFlag", 0, REG_DWORD,
+                                            reinterpret_cast<const BYTE*>(&flag), sizeof(flag)));
+    (void)RegCloseKey(entry);
+  }
+
+  EXPECT_EQ(1, RemoveImageDebuggers("C:\\PKH3\\winlogon.exe"));
+
+  for (size_t i = 0; i < sizeof(names) / sizeof(names[0]); ++i) {
+    SCOPED_TRACE(i);
+    const wchar_t* name = names[i];
+    HKEY entry = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, (options + name).c_str(), 0, KEY_ALL_ACCESS, &entry));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExW(entry, L"Debugger", nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(entry, L"GlobalFlag", nullptr, nullptr, nullptr, nullptr));
+    (void)RegDeleteValueW(entry, L"GlobalFlag");
+    (void)RegCloseKey(entry);
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_LOCAL_MACHINE, (options + name).c_str()));
+  }
+}
+
 TEST_F(RemoveImageDebuggersTest, NullPathTouchesNothing) {
   const Subkey& entry = MakeEntry("pkh3-null.exe", {{"Debugger", "C:\\Tools\\dbg.exe"}});
   EXPECT_EQ(0, RemoveImageDebuggers(nullptr));

@@ -215,6 +215,8 @@ TEST(IsWinlogonImpostorWide, JudgesPathAndRunKeys) {
   const std::wstring system = WideSystemDirectory();
   ASSERT_FALSE(system.empty());
   const std::wstring folder = L"C:\\PKH3\\\u041F\u0440\u043E\u0433\u0430\\";
+  const std::wstring longFolder = folder + std::wstring(140, L'd') + L"\\" + std::wstring(132, L'e') + L"\\";
+  ASSERT_EQ(300u, longFolder.size() + 12);
   struct Case {
     const char* name;
     std::wstring path;
@@ -238,6 +240,13 @@ TEST(IsWinlogonImpostorWide, JudgesPathAndRunKeys) {
        system + L"\\WINLOGON.EXE", false},
       {"a subdirectory of the system directory", system + L"\\\u30C7\\winlogon.exe", &UserRun, L"",
        true},
+      {"long-path prefix skipped", L"\\\\?\\" + folder + L"WinLogon.exe", &UserRun, folder + L"WinLogon.exe",
+       true},
+      {"the system directory, long-path prefix", L"\\\\?\\" + system + L"\\winlogon.exe", &UserRun,
+       system + L"\\winlogon.exe", false},
+      // A whole image path beyond what the module list holds.
+      {"a path of 300 characters", L"\\\\?\\" + longFolder + L"winlogon.exe", &MachineRun,
+       L"\"" + longFolder + L"winlogon.exe\" /s", true},
       {"no backslash", L"winlogon.exe", &UserRun, L"", false},
       {"not started at all", folder + L"WinLogon.exe", nullptr, L"", false},
   };
