@@ -3,13 +3,14 @@
 # when the test starts, pinned: others may commit meanwhile), from two different
 # temporary directories and a few seconds apart, gives byte-identical files, and
 # each SHA256SUMS verifies. The PE images carry no link time stamp and no debug
-# directory, and no executable names the directories it was built in.
+# directory, and no executable names the directories it was built in. The Debian
+# package is one of those files, and the scanner it holds is the released one.
 #
 #   tests/release/reproducible.sh [REPO]
 set -euo pipefail
 repo=$(cd "${1:-$(dirname "$0")/../..}" && pwd)
 
-for tool in i686-w64-mingw32-g++-posix cmake ninja git sha256sum; do
+for tool in i686-w64-mingw32-g++-posix cmake cpack ninja git sha256sum dpkg-deb; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIP: $tool is not installed"
     exit 77
@@ -33,11 +34,15 @@ TMPDIR=$work/second-tmp/deeper "$repo/scripts/release" "$work/second" "$commit" 
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 
-for name in pestkill.exe pestkill-scan.exe pestkill-scan SHA256SUMS; do
+package=$(cd "$work/first" && ls pestkill-scan_*.deb 2>/dev/null || true)
+[ -n "$package" ] || fail "no Debian package was written"
+for name in pestkill.exe pestkill-scan.exe pestkill-scan $package SHA256SUMS; do
   [ -s "$work/first/$name" ] || { fail "$name was not written"; continue; }
   cmp -s "$work/first/$name" "$work/second/$name" || fail "$name differs between the two builds"
 done
 for dist in first second; do
+  [ -z "$package" ] || grep -q "  $package\$" "$work/$dist/SHA256SUMS" ||
+    fail "SHA256SUMS of the $dist build does not list $package"
   (cd "$work/$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS of the $dist build does not verify"
 done
 
@@ -60,6 +65,15 @@ for name in pestkill.exe pestkill-scan.exe pestkill-scan; do
     fail "$name names a build or source directory"
   fi
 done
+
+if [ -n "$package" ]; then
+  dpkg-deb -x "$work/first/$package" "$work/unpacked"
+  cmp -s "$work/unpacked/usr/bin/pestkill-scan" "$work/first/pestkill-scan" ||
+    fail "$package holds another pestkill-scan than the released one"
+  if grep -r -a -q -e "$work" -e "$repo" -e pestkill-release "$work/unpacked"; then
+    fail "$package names a build or source directory"
+  fi
+fi
 
 if [ "$failed" = 0 ]; then
   echo "reproducible, commit $commit:"
