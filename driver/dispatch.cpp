@@ -46,14 +46,16 @@ bool JudgeFile(const char* path, const wchar_t* widePath, DetectionKind* verdict
 // Run values are compared upper-cased. A path that does not fit the buffer (the module
 // list never gives one) is not cut short: a shortened path could match the Run value
 // of another file, so the Run keys are left alone then.
-void CleanRunKeysOfImage(const char* path, const wchar_t* widePath) {
+// file: the image file's identity, told before the file was removed (null when it
+// could not be told).
+void CleanRunKeysOfImage(const char* path, const wchar_t* widePath, const RunDataFileId* file) {
   if (widePath != nullptr) {
     wchar_t upperPath[MAX_PATH];
     const size_t length = wcslen(widePath);
     if (length < MAX_PATH) {
       wmemcpy(upperPath, widePath, length + 1);
       UpperCaseAsciiLetters(upperPath);
-      (void)CleanRunKeysWide(upperPath, RunKey, MatchEachValue);
+      (void)CleanRunKeysOfFileWide(upperPath, file, RunKey, MatchEachValue);
     }
     return;
   }
@@ -62,8 +64,14 @@ void CleanRunKeysOfImage(const char* path, const wchar_t* widePath) {
   if (length < sizeof(upperPath)) {
     memcpy(upperPath, path, length + 1);
     (void)_strupr(upperPath);
-    (void)CleanRunKeys(upperPath, RunKey, MatchEachValue);
+    (void)CleanRunKeysOfFile(upperPath, file, RunKey, MatchEachValue);
   }
+}
+
+// Run values may name the image in another spelling; which file that is can only be
+// asked while the file is still there.
+bool IdentifyImageFile(const char* path, const wchar_t* widePath, RunDataFileId* file) {
+  return widePath != nullptr ? IdentifyRunTargetWide(widePath, file) : IdentifyRunTarget(path, file);
 }
 
 void RemoveImageFile(const char* path, const wchar_t* widePath) {
@@ -96,13 +104,16 @@ bool RemoveThreat(const char* path, const wchar_t* widePath, uint32_t processId,
       // The process keeps running, so the deletion normally waits for the restart.
       RemoveImageFile(path, widePath);
       return true;
-    case WinlogonImpostor:
+    case WinlogonImpostor: {
       // Ended first, so that its file can usually be deleted at once.
       TerminateProcessById(processId);
+      RunDataFileId imageFile;
+      const bool identified = IdentifyImageFile(path, widePath, &imageFile);
       RemoveImageFile(path, widePath);
-      CleanRunKeysOfImage(path, widePath);
+      CleanRunKeysOfImage(path, widePath, identified ? &imageFile : nullptr);
       (void)RemoveImageDebuggers(path);
       return true;
+    }
     default:
       return false;
   }

@@ -47,6 +47,60 @@ const char* LookUpKeyName(uint16_t key) {
   }
 }
 
+// Which file a local drive path names: the volume's serial number and the file's
+// index, from a handle opened for its attributes only, with full sharing, so that
+// neither a running image nor any other program's open file is disturbed. Nothing
+// is created, read or run. A drive that is a network connection is not asked: a Run
+// value must not make this tool reach another machine.
+struct AnsiFileCalls {
+  using Unit = char;
+  static UINT DriveType(const char* root) { return GetDriveTypeA(root); }
+  static HANDLE OpenForAttributes(const char* path) {
+    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+  }
+};
+
+struct WideFileCalls {
+  using Unit = wchar_t;
+  static UINT DriveType(const wchar_t* root) { return GetDriveTypeW(root); }
+  static HANDLE OpenForAttributes(const wchar_t* path) {
+    return CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+  }
+};
+
+template <typename Calls>
+bool IdentifyLocalFile(const typename Calls::Unit* path, RunDataFileId* file) {
+  using Unit = typename Calls::Unit;
+  if (path == nullptr) return false;
+  // The image path itself may come in \\?\ form; a Run value's paths never do.
+  const Unit* drive = path;
+  if (drive[0] == Unit('\\') && drive[1] == Unit('\\') && drive[2] == Unit('?') && drive[3] == Unit('\\'))
+    drive += 4;
+  if (drive[0] == Unit(0) || drive[1] != Unit(':')) return false;
+  const Unit root[4] = {drive[0], Unit(':'), Unit('\\'), Unit(0)};
+  if (Calls::DriveType(root) == DRIVE_REMOTE) return false;
+
+  // An empty removable drive answers with an error, not with a dialogue box.
+  const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  HANDLE handle = Calls::OpenForAttributes(path);
+  (void)SetErrorMode(previousMode);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+
+  BY_HANDLE_FILE_INFORMATION information;
+  const bool told = GetFileInformationByHandle(handle, &information) != 0;
+  (void)CloseHandle(handle);
+  // A directory opens only with backup semantics, which are not asked for; an index
+  // of 0 tells nothing apart.
+  if (!told || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  const uint64_t index = (uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  if (index == 0) return false;
+  file->volume = information.dwVolumeSerialNumber;
+  file->index = index;
+  return true;
+}
+
 // The system's own calls on each road: the C runtime's upper-casing and comparison
 // in its default locale, the file system's short form, and the registry's ANSI or
 // wide entry points. Text that the code page cannot spell reaches the ANSI calls as
@@ -60,12 +114,18 @@ struct AnsiText {
   static size_t ShortForm(const char* path, char* out, size_t capacity, void*) {
     return GetShortPathNameA(path, out, static_cast<DWORD>(capacity));
   }
+  static bool IdentifyFile(const char* path, RunDataFileId* file, void*) {
+    return IdentifyLocalFile<AnsiFileCalls>(path, file);
+  }
+  static size_t ExpandStrings(const char* text, char* out, size_t capacity, void*) {
+    return ExpandEnvironmentStringsA(text, out, static_cast<DWORD>(capacity));
+  }
   static LONG OpenKey(HKEY root, const char* path, HKEY* key) {
     return RegOpenKeyExA(root, path, 0, FullAccess, key);
   }
-  static LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, BYTE* data,
-                        DWORD* dataSize) {
-    return RegEnumValueA(key, index, name, nameSize, nullptr, nullptr, data, dataSize);
+  static LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* type,
+                        BYTE* data, DWORD* dataSize) {
+    return RegEnumValueA(key, index, name, nameSize, nullptr, type, data, dataSize);
   }
   static LONG DeleteValue(HKEY key, const char* name) { return RegDeleteValueA(key, name); }
 };
@@ -80,19 +140,26 @@ struct WideText {
   static size_t ShortForm(const wchar_t* path, wchar_t* out, size_t capacity, void*) {
     return GetShortPathNameW(path, out, static_cast<DWORD>(capacity));
   }
+  static bool IdentifyFile(const wchar_t* path, RunDataFileId* file, void*) {
+    return IdentifyLocalFile<WideFileCalls>(path, file);
+  }
+  static size_t ExpandStrings(const wchar_t* text, wchar_t* out, size_t capacity, void*) {
+    return ExpandEnvironmentStringsW(text, out, static_cast<DWORD>(capacity));
+  }
   static LONG OpenKey(HKEY root, const wchar_t* path, HKEY* key) {
     return RegOpenKeyExW(root, path, 0, FullAccess, key);
   }
-  static LONG EnumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameSize, BYTE* data,
-                        DWORD* dataSize) {
-    return RegEnumValueW(key, index, name, nameSize, nullptr, nullptr, data, dataSize);
+  static LONG EnumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameSize, DWORD* type,
+                        BYTE* data, DWORD* dataSize) {
+    return RegEnumValueW(key, index, name, nameSize, nullptr, type, data, dataSize);
   }
   static LONG DeleteValue(HKEY key, const wchar_t* name) { return RegDeleteValueW(key, name); }
 };
 
 template <typename Text>
-const RunDataCalls<typename Text::Unit> RunDataCallsOf = {Text::UpperCase, Text::EqualIgnoringCase,
-                                                          Text::ShortForm, nullptr};
+const RunDataCalls<typename Text::Unit> RunDataCallsOf = {
+    Text::UpperCase, Text::EqualIgnoringCase, Text::ShortForm, nullptr,
+    Text::IdentifyFile, Text::ExpandStrings, nullptr};
 
 // Appends ASCII text (the key paths) to a terminated text of either width.
 template <typename Unit>
@@ -102,9 +169,11 @@ void AppendAscii(Unit* text, const char* ascii) {
   }
 }
 
+// targetFile: the target's identity when the caller knows it already (the file may be
+// gone by now), null to ask the file system here.
 template <typename Text>
-int32_t WalkRunKey(const typename Text::Unit* targetPath, uint16_t key, uint8_t hive,
-                   int32_t skipMatching, int32_t deleteFlag, int32_t* found) {
+int32_t WalkRunKey(const typename Text::Unit* targetPath, const RunDataFileId* targetFile, uint16_t key,
+                   uint8_t hive, int32_t skipMatching, int32_t deleteFlag, int32_t* found) {
   using Unit = typename Text::Unit;
   if (targetPath == nullptr || found == nullptr) return 0;
 
@@ -128,6 +197,12 @@ int32_t WalkRunKey(const typename Text::Unit* targetPath, uint16_t key, uint8_t 
   HiveRoot hiveRoot;
   const char* keyName = LookUpKeyName(key);
   if (!LookUpHive(hive, &hiveRoot) || keyName == nullptr) return 0;
+
+  // A value may name the target's file in another spelling; which file it is, is asked
+  // once per walk. A file that cannot be told apart is matched by its text alone.
+  RunDataFileId ownIdentity;
+  if (targetFile == nullptr && Text::IdentifyFile(target, &ownIdentity, nullptr)) targetFile = &ownIdentity;
+
   keyPath[0] = Unit(0);
   AppendAscii(keyPath, hiveRoot.basePath);
   AppendAscii(keyPath, keyName);
@@ -141,7 +216,8 @@ int32_t WalkRunKey(const typename Text::Unit* targetPath, uint16_t key, uint8_t 
   for (;;) {
     DWORD nameSize = RegistryBufferSize;  // in units
     DWORD dataSize = sizeof(valueData);   // in bytes
-    LONG status = Text::EnumValue(runKey, index, valueName, &nameSize,
+    DWORD type = REG_NONE;                // asked only to expand what the shell expands
+    LONG status = Text::EnumValue(runKey, index, valueName, &nameSize, &type,
                                   reinterpret_cast<BYTE*>(valueData), &dataSize);
     if (status == ERROR_MORE_DATA) {
       // A name or data too long for the buffers. Ending the walk here would let every
@@ -155,11 +231,12 @@ int32_t WalkRunKey(const typename Text::Unit* targetPath, uint16_t key, uint8_t 
     if (status != ERROR_SUCCESS) break;  // ERROR_NO_MORE_ITEMS, or the key went away
 
     // An odd byte at the end of wide data is a unit of its own, and cut like one.
-    const size_t dataUnits = (dataSize + sizeof(Unit) - 1) / sizeof(Unit);
+    size_t dataUnits = (dataSize + sizeof(Unit) - 1) / sizeof(Unit);
+    if (type == REG_EXPAND_SZ) dataUnits = ExpandRunData(valueData, RegistryBufferSize, dataUnits, collapsed, calls);
     NormaliseRunData(valueData, RegistryBufferSize, dataUnits, collapsed, calls);
 
     if (skipMatching == MatchEachValue &&
-        RunDataNamesTarget(valueData, target, shortPath, RegistryBufferSize, calls)) {
+        RunDataStartsTarget(valueData, target, targetFile, shortPath, RegistryBufferSize, calls)) {
       *found = 1;
       if (deleteFlag == DeleteMatches && Text::DeleteValue(runKey, valueName) == ERROR_SUCCESS) {
         // The values behind the deleted one have moved up by one index.
@@ -175,11 +252,12 @@ int32_t WalkRunKey(const typename Text::Unit* targetPath, uint16_t key, uint8_t 
 }
 
 template <typename Text>
-int32_t CleanRunKeysOf(const typename Text::Unit* targetPath, uint16_t key, int32_t skipMatching) {
+int32_t CleanRunKeysOf(const typename Text::Unit* targetPath, const RunDataFileId* targetFile, uint16_t key,
+                       int32_t skipMatching) {
   int32_t found = 0;
-  (void)WalkRunKey<Text>(targetPath, key, LocalMachineHive, skipMatching, DeleteMatches, &found);
-  (void)WalkRunKey<Text>(targetPath, key, CurrentUserHive, skipMatching, DeleteMatches, &found);
-  (void)WalkRunKey<Text>(targetPath, key, DefaultUserHive, skipMatching, DeleteMatches, &found);
+  (void)WalkRunKey<Text>(targetPath, targetFile, key, LocalMachineHive, skipMatching, DeleteMatches, &found);
+  (void)WalkRunKey<Text>(targetPath, targetFile, key, CurrentUserHive, skipMatching, DeleteMatches, &found);
+  (void)WalkRunKey<Text>(targetPath, targetFile, key, DefaultUserHive, skipMatching, DeleteMatches, &found);
   return 1;
 }
 
@@ -187,18 +265,36 @@ int32_t CleanRunKeysOf(const typename Text::Unit* targetPath, uint16_t key, int3
 
 int32_t ScanRunKey(const char* targetPath, uint16_t key, uint8_t hive, int32_t skipMatching,
                    int32_t deleteFlag, int32_t* found) {
-  return WalkRunKey<AnsiText>(targetPath, key, hive, skipMatching, deleteFlag, found);
+  return WalkRunKey<AnsiText>(targetPath, nullptr, key, hive, skipMatching, deleteFlag, found);
 }
 
 int32_t ScanRunKeyWide(const wchar_t* targetPath, uint16_t key, uint8_t hive, int32_t skipMatching,
                        int32_t deleteFlag, int32_t* found) {
-  return WalkRunKey<WideText>(targetPath, key, hive, skipMatching, deleteFlag, found);
+  return WalkRunKey<WideText>(targetPath, nullptr, key, hive, skipMatching, deleteFlag, found);
 }
 
 int32_t CleanRunKeys(const char* targetPath, uint16_t key, int32_t skipMatching) {
-  return CleanRunKeysOf<AnsiText>(targetPath, key, skipMatching);
+  return CleanRunKeysOf<AnsiText>(targetPath, nullptr, key, skipMatching);
 }
 
 int32_t CleanRunKeysWide(const wchar_t* targetPath, uint16_t key, int32_t skipMatching) {
-  return CleanRunKeysOf<WideText>(targetPath, key, skipMatching);
+  return CleanRunKeysOf<WideText>(targetPath, nullptr, key, skipMatching);
+}
+
+bool IdentifyRunTarget(const char* path, RunDataFileId* file) {
+  return file != nullptr && IdentifyLocalFile<AnsiFileCalls>(path, file);
+}
+
+bool IdentifyRunTargetWide(const wchar_t* path, RunDataFileId* file) {
+  return file != nullptr && IdentifyLocalFile<WideFileCalls>(path, file);
+}
+
+int32_t CleanRunKeysOfFile(const char* targetPath, const RunDataFileId* targetFile, uint16_t key,
+                           int32_t skipMatching) {
+  return CleanRunKeysOf<AnsiText>(targetPath, targetFile, key, skipMatching);
+}
+
+int32_t CleanRunKeysOfFileWide(const wchar_t* targetPath, const RunDataFileId* targetFile, uint16_t key,
+                               int32_t skipMatching) {
+  return CleanRunKeysOf<WideText>(targetPath, targetFile, key, skipMatching);
 }
