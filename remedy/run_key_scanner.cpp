@@ -185,6 +185,7 @@ int32_t WalkRunKey(const typename Text::Unit* targetPath, const RunDataFileId* t
   Unit valueData[RegistryBufferSize];
   Unit collapsed[RegistryBufferSize];
   Unit shortPath[RegistryBufferSize];
+  Unit writtenData[RegistryBufferSize];  // an expandable string as written
   const RunDataCalls<Unit>& calls = RunDataCallsOf<Text>;
 
   // Callers pass paths of at most MAX_PATH units; a longer one is refused rather than
@@ -231,12 +232,22 @@ int32_t WalkRunKey(const typename Text::Unit* targetPath, const RunDataFileId* t
     if (status != ERROR_SUCCESS) break;  // ERROR_NO_MORE_ITEMS, or the key went away
 
     // An odd byte at the end of wide data is a unit of its own, and cut like one.
-    size_t dataUnits = (dataSize + sizeof(Unit) - 1) / sizeof(Unit);
-    if (type == REG_EXPAND_SZ) dataUnits = ExpandRunData(valueData, RegistryBufferSize, dataUnits, collapsed, calls);
-    NormaliseRunData(valueData, RegistryBufferSize, dataUnits, collapsed, calls);
+    const size_t dataUnits = (dataSize + sizeof(Unit) - 1) / sizeof(Unit);
+    // An expandable string starts what its expansion names, as the shell expands it;
+    // what its text names as written still counts too.
+    const bool expandable = type == REG_EXPAND_SZ;
+    if (expandable) std::memcpy(writtenData, valueData, sizeof(valueData));
+    const size_t expandedUnits =
+        expandable ? ExpandRunData(valueData, RegistryBufferSize, dataUnits, collapsed, calls) : dataUnits;
+    NormaliseRunData(valueData, RegistryBufferSize, expandedUnits, collapsed, calls);
 
-    if (skipMatching == MatchEachValue &&
-        RunDataStartsTarget(valueData, target, targetFile, shortPath, RegistryBufferSize, calls)) {
+    bool matches = skipMatching == MatchEachValue &&
+                   RunDataStartsTarget(valueData, target, targetFile, shortPath, RegistryBufferSize, calls);
+    if (!matches && expandable && skipMatching == MatchEachValue) {
+      NormaliseRunData(writtenData, RegistryBufferSize, dataUnits, collapsed, calls);
+      matches = RunDataStartsTarget(writtenData, target, targetFile, shortPath, RegistryBufferSize, calls);
+    }
+    if (matches) {
       *found = 1;
       if (deleteFlag == DeleteMatches && Text::DeleteValue(runKey, valueName) == ERROR_SUCCESS) {
         // The values behind the deleted one have moved up by one index.

@@ -17,9 +17,13 @@ std::vector<RunValueMatch> FindStartingRunValues(const VolumeRegistry& registry,
   for (size_t h = 0; h < registry.hives.size(); ++h) {
     const VolumeHive& hive = registry.hives[h];
     if (hive.role == HiveRole::DefaultUser && !withDefaultUser) continue;
-    for (size_t v = 0; v < hive.runValues.size(); ++v)
-      if (RunDataStarts(hive.runValues[v].commandLine, upperTarget, told ? &targetFile : nullptr, calls))
+    for (size_t v = 0; v < hive.runValues.size(); ++v) {
+      const RunValue& value = hive.runValues[v];
+      const RunDataFileId* file = told ? &targetFile : nullptr;
+      if (RunDataStarts(value.commandLine, upperTarget, file, calls) ||
+          (!value.writtenCommandLine.empty() && RunDataStarts(value.writtenCommandLine, upperTarget, file, calls)))
         matches.push_back({h, v});
+    }
   }
   return matches;
 }

@@ -88,7 +88,11 @@ void ReadRunValues(const HiveFile& file, const RunDataCalls<char16_t>& calls, co
     std::u16string units;
     if (!RunDataUnits(value, &units)) continue;
     const bool expandable = value.type == hive_t_expand_string;
-    hive->runValues.push_back({key, value.name, NormalisedRunData(units, expandable, calls)});
+    const std::u16string commandLine = NormalisedRunData(units, expandable, calls);
+    std::u16string written;
+    if (expandable) written = NormalisedRunData(units, false, calls);
+    if (written == commandLine) written.clear();
+    hive->runValues.push_back({key, value.name, commandLine, written});
   }
 }
 

@@ -21,6 +21,9 @@ struct RunValue {
   std::string key;             // the Run key below the hive's root
   std::string name;            // as libhivex gives it (UTF-8)
   std::u16string commandLine;  // normalised; an expandable string expanded first
+  // An expandable string's command line as written, normalised, when it differs
+  // from the expanded one (what it names that way still counts); empty otherwise.
+  std::u16string writtenCommandLine = std::u16string();
 };
 
 struct DebuggerValue {
