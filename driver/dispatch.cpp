@@ -46,16 +46,14 @@ bool JudgeFile(const char* path, const wchar_t* widePath, DetectionKind* verdict
 // Run values are compared upper-cased. A path that does not fit the buffer (the module
 // list never gives one) is not cut short: a shortened path could match the Run value
 // of another file, so the Run keys are left alone then.
-// file: the image file's identity, told before the file was removed (null when it
-// could not be told).
-void CleanRunKeysOfImage(const char* path, const wchar_t* widePath, const RunDataFileId* file) {
+void CleanRunKeysOfImage(const char* path, const wchar_t* widePath) {
   if (widePath != nullptr) {
     wchar_t upperPath[MAX_PATH];
     const size_t length = wcslen(widePath);
     if (length < MAX_PATH) {
       wmemcpy(upperPath, widePath, length + 1);
       UpperCaseAsciiLetters(upperPath);
-      (void)CleanRunKeysOfFileWide(upperPath, file, RunKey, MatchEachValue);
+      (void)CleanRunKeysWide(upperPath, RunKey, MatchEachValue);
     }
     return;
   }
@@ -64,14 +62,8 @@ void CleanRunKeysOfImage(const char* path, const wchar_t* widePath, const RunDat
   if (length < sizeof(upperPath)) {
     memcpy(upperPath, path, length + 1);
     (void)_strupr(upperPath);
-    (void)CleanRunKeysOfFile(upperPath, file, RunKey, MatchEachValue);
+    (void)CleanRunKeys(upperPath, RunKey, MatchEachValue);
   }
-}
-
-// Run values may name the image in another spelling; which file that is can only be
-// asked while the file is still there.
-bool IdentifyImageFile(const char* path, const wchar_t* widePath, RunDataFileId* file) {
-  return widePath != nullptr ? IdentifyRunTargetWide(widePath, file) : IdentifyRunTarget(path, file);
 }
 
 void RemoveImageFile(const char* path, const wchar_t* widePath) {
@@ -104,16 +96,15 @@ bool RemoveThreat(const char* path, const wchar_t* widePath, uint32_t processId,
       // The process keeps running, so the deletion normally waits for the restart.
       RemoveImageFile(path, widePath);
       return true;
-    case WinlogonImpostor: {
-      // Ended first, so that its file can usually be deleted at once.
+    case WinlogonImpostor:
+      // Ended first, so that its file can usually be deleted at once. The Run keys
+      // are cleaned while the file is still there: a value naming it in another
+      // spelling is told by asking which file its path names.
       TerminateProcessById(processId);
-      RunDataFileId imageFile;
-      const bool identified = IdentifyImageFile(path, widePath, &imageFile);
+      CleanRunKeysOfImage(path, widePath);
       RemoveImageFile(path, widePath);
-      CleanRunKeysOfImage(path, widePath, identified ? &imageFile : nullptr);
       (void)RemoveImageDebuggers(path);
       return true;
-    }
     default:
       return false;
   }

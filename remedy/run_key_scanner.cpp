@@ -169,11 +169,9 @@ void AppendAscii(Unit* text, const char* ascii) {
   }
 }
 
-// targetFile: the target's identity when the caller knows it already (the file may be
-// gone by now), null to ask the file system here.
 template <typename Text>
-int32_t WalkRunKey(const typename Text::Unit* targetPath, const RunDataFileId* targetFile, uint16_t key,
-                   uint8_t hive, int32_t skipMatching, int32_t deleteFlag, int32_t* found) {
+int32_t WalkRunKey(const typename Text::Unit* targetPath, uint16_t key, uint8_t hive,
+                   int32_t skipMatching, int32_t deleteFlag, int32_t* found) {
   using Unit = typename Text::Unit;
   if (targetPath == nullptr || found == nullptr) return 0;
 
@@ -201,8 +199,9 @@ int32_t WalkRunKey(const typename Text::Unit* targetPath, const RunDataFileId* t
 
   // A value may name the target's file in another spelling; which file it is, is asked
   // once per walk. A file that cannot be told apart is matched by its text alone.
-  RunDataFileId ownIdentity;
-  if (targetFile == nullptr && Text::IdentifyFile(target, &ownIdentity, nullptr)) targetFile = &ownIdentity;
+  RunDataFileId targetIdentity;
+  const RunDataFileId* targetFile =
+      Text::IdentifyFile(target, &targetIdentity, nullptr) ? &targetIdentity : nullptr;
 
   keyPath[0] = Unit(0);
   AppendAscii(keyPath, hiveRoot.basePath);
@@ -263,12 +262,11 @@ int32_t WalkRunKey(const typename Text::Unit* targetPath, const RunDataFileId* t
 }
 
 template <typename Text>
-int32_t CleanRunKeysOf(const typename Text::Unit* targetPath, const RunDataFileId* targetFile, uint16_t key,
-                       int32_t skipMatching) {
+int32_t CleanRunKeysOf(const typename Text::Unit* targetPath, uint16_t key, int32_t skipMatching) {
   int32_t found = 0;
-  (void)WalkRunKey<Text>(targetPath, targetFile, key, LocalMachineHive, skipMatching, DeleteMatches, &found);
-  (void)WalkRunKey<Text>(targetPath, targetFile, key, CurrentUserHive, skipMatching, DeleteMatches, &found);
-  (void)WalkRunKey<Text>(targetPath, targetFile, key, DefaultUserHive, skipMatching, DeleteMatches, &found);
+  (void)WalkRunKey<Text>(targetPath, key, LocalMachineHive, skipMatching, DeleteMatches, &found);
+  (void)WalkRunKey<Text>(targetPath, key, CurrentUserHive, skipMatching, DeleteMatches, &found);
+  (void)WalkRunKey<Text>(targetPath, key, DefaultUserHive, skipMatching, DeleteMatches, &found);
   return 1;
 }
 
@@ -276,36 +274,18 @@ int32_t CleanRunKeysOf(const typename Text::Unit* targetPath, const RunDataFileI
 
 int32_t ScanRunKey(const char* targetPath, uint16_t key, uint8_t hive, int32_t skipMatching,
                    int32_t deleteFlag, int32_t* found) {
-  return WalkRunKey<AnsiText>(targetPath, nullptr, key, hive, skipMatching, deleteFlag, found);
+  return WalkRunKey<AnsiText>(targetPath, key, hive, skipMatching, deleteFlag, found);
 }
 
 int32_t ScanRunKeyWide(const wchar_t* targetPath, uint16_t key, uint8_t hive, int32_t skipMatching,
                        int32_t deleteFlag, int32_t* found) {
-  return WalkRunKey<WideText>(targetPath, nullptr, key, hive, skipMatching, deleteFlag, found);
+  return WalkRunKey<WideText>(targetPath, key, hive, skipMatching, deleteFlag, found);
 }
 
 int32_t CleanRunKeys(const char* targetPath, uint16_t key, int32_t skipMatching) {
-  return CleanRunKeysOf<AnsiText>(targetPath, nullptr, key, skipMatching);
+  return CleanRunKeysOf<AnsiText>(targetPath, key, skipMatching);
 }
 
 int32_t CleanRunKeysWide(const wchar_t* targetPath, uint16_t key, int32_t skipMatching) {
-  return CleanRunKeysOf<WideText>(targetPath, nullptr, key, skipMatching);
-}
-
-bool IdentifyRunTarget(const char* path, RunDataFileId* file) {
-  return file != nullptr && IdentifyLocalFile<AnsiFileCalls>(path, file);
-}
-
-bool IdentifyRunTargetWide(const wchar_t* path, RunDataFileId* file) {
-  return file != nullptr && IdentifyLocalFile<WideFileCalls>(path, file);
-}
-
-int32_t CleanRunKeysOfFile(const char* targetPath, const RunDataFileId* targetFile, uint16_t key,
-                           int32_t skipMatching) {
-  return CleanRunKeysOf<AnsiText>(targetPath, targetFile, key, skipMatching);
-}
-
-int32_t CleanRunKeysOfFileWide(const wchar_t* targetPath, const RunDataFileId* targetFile, uint16_t key,
-                               int32_t skipMatching) {
-  return CleanRunKeysOf<WideText>(targetPath, targetFile, key, skipMatching);
+  return CleanRunKeysOf<WideText>(targetPath, key, skipMatching);
 }

@@ -4,8 +4,6 @@
 
 #include <cstdint>
 
-#include "remedy/run_data_match.h"
-
 enum RunKeySelector : uint16_t { RunKey = 10, RunOnceKey = 11, RunServicesKey = 12 };
 enum HiveSelector : uint8_t { LocalMachineHive = 21, CurrentUserHive = 22, DefaultUserHive = 23 };
 
@@ -18,8 +16,9 @@ enum RunKeyRemoval : int32_t { DetectOnly = 0, DeleteMatches = 1 };
 
 // A value starts the file when its command line names it by its text (see
 // remedy/run_data_match.h) or when a local path in it names the same file, in any
-// spelling (remedy/run_data_file_match.h). An expandable string (REG_EXPAND_SZ) is
-// expanded with this process's environment first.
+// spelling (remedy/run_data_file_match.h), which the file system is asked while the
+// target exists. An expandable string (REG_EXPAND_SZ) is expanded with this
+// process's environment first; what it names as written still counts.
 //
 // 1 when the key was opened and walked; 0 for a null argument, an unknown selector
 // or a key that cannot be opened. found is set to 1 at every matching value and
@@ -38,15 +37,3 @@ int32_t ScanRunKeyWide(const wchar_t* targetPath, uint16_t key, uint8_t hive, in
                        int32_t deleteFlag, int32_t* found);
 int32_t CleanRunKeysWide(const wchar_t* targetPath, uint16_t key, int32_t skipMatching);
 
-// The identity of the file at path, told before a clean-up removes the file, so that
-// its Run values in other spellings are still found afterwards. False when the file
-// system cannot tell it.
-bool IdentifyRunTarget(const char* path, RunDataFileId* file);
-bool IdentifyRunTargetWide(const wchar_t* path, RunDataFileId* file);
-
-// CleanRunKeys and CleanRunKeysWide with that identity (null: told here, if the file
-// is still there).
-int32_t CleanRunKeysOfFile(const char* targetPath, const RunDataFileId* targetFile, uint16_t key,
-                           int32_t skipMatching);
-int32_t CleanRunKeysOfFileWide(const wchar_t* targetPath, const RunDataFileId* targetFile, uint16_t key,
-                               int32_t skipMatching);

@@ -269,7 +269,8 @@ TEST(ScanRunKey, SearchesTheShortFormOfAnExistingFile) {
       // The short form names the same file.
       {"short form in the value, long form as target", longPath, shortPath, true},
       {"long form with arguments is no file: plain search", longPath, file.Path() + " /S", true},
-      {"long form with arguments, short form as target", shortPath, file.Path() + " /S", false},
+      // The unquoted long form with an argument starts the same file.
+      {"long form with arguments, short form as target", shortPath, file.Path() + " /S", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
