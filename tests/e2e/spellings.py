@@ -85,7 +85,13 @@ class Spelling(unittest.TestCase):
         if start.upper().startswith("C:"):
             prefix.put_file(start, e2e_main.programs.sleeper)
         if data is None:
-            data = command_output(prefix, 'for %%I in ("%s") do @echo %%~sI' % start)
+            # The short form as the prefix's file system gives it, from a batch file,
+            # where cmd reads the quotes itself.
+            batch = "C:\\short-form.bat"
+            with open(prefix.host_path(batch), "w") as out:
+                out.write('@for %%%%I in ("%s") do @echo %%%%~sI\r\n' % start)
+            data = command_output(prefix, batch)
+            os.remove(prefix.host_path(batch))
             assert data.upper() != start.upper() and "~" in data, data
         cls.start_path, cls.value_type, cls.data = start, value_type, data
         print("\n  %s: started as %s, Run value %s" % (SPELLING, start, data))
