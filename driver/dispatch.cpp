@@ -120,10 +120,12 @@ bool RemoveThreat(const char* path, const wchar_t* widePath, uint32_t processId,
       return true;
     case WinlogonImpostor:
       BeginRecordOf(path, widePath, "winlogon impostor");
-      // Ended first, so that its file can usually be deleted at once.
+      // Ended first, so that its file can usually be deleted at once. The Run keys
+      // are cleaned while the file is still there: a value naming it in another
+      // spelling is told by asking which file its path names.
       TerminateProcessById(processId);
-      RemoveImageFile(path, widePath);
       CleanRunKeysOfImage(path, widePath);
+      RemoveImageFile(path, widePath);
       (void)RemoveImageDebuggers(path);
       EndRemovalRecord();
       return true;

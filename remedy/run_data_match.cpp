@@ -1,5 +1,7 @@
 #include "remedy/run_data_match.h"
 
+#include "remedy/run_data_file_match.h"
+
 namespace {
 
 // Blanks in a command line, as the shell splits it: space and tab.
@@ -126,13 +128,42 @@ bool RunDataNamesTarget(const Unit* commandLine, const Unit* target, Unit* short
   return at != nullptr && EndsCommandWord(at[targetLength], true);
 }
 
+template <typename Unit>
+size_t ExpandRunData(Unit* data, size_t capacity, size_t dataUnits, Unit* scratch,
+                     const RunDataCalls<Unit>& calls) {
+  // The text ends where the normalisation will end it.
+  if (dataUnits > capacity) dataUnits = capacity;
+  data[capacity - 1] = Unit(0);
+  data[dataUnits == 0 ? 0 : dataUnits - 1] = Unit(0);
+  if (calls.expandStrings == nullptr) return dataUnits;
+
+  const size_t written = calls.expandStrings(data, scratch, capacity, calls.expandContext);
+  if (written == 0 || written > capacity) return dataUnits;
+  // Whatever count the call gave, the expansion ends at its own terminator.
+  scratch[capacity - 1] = Unit(0);
+  CopyText(static_cast<const Unit*>(scratch), data);
+  return TextLength(data) + 1;
+}
+
+template <typename Unit>
+bool RunDataStartsTarget(const Unit* commandLine, const Unit* target, const RunDataFileId* targetFile,
+                         Unit* scratch, size_t scratchCapacity, const RunDataCalls<Unit>& calls) {
+  // Everything the text names keeps matching as it did; the file is asked about only
+  // for a line whose text does not name the target.
+  if (RunDataNamesTarget(commandLine, target, scratch, scratchCapacity, calls)) return true;
+  return targetFile != nullptr && RunDataNamesFile(commandLine, *targetFile, scratch, scratchCapacity, calls);
+}
+
 #define PESTKILL_RUN_DATA_RULES_FOR(Unit)                                                   \
   template void UpperCaseAsciiLetters<Unit>(Unit*);                                         \
   template bool EqualIgnoringAsciiCase<Unit>(const Unit*, const Unit*);                     \
   template void CollapseRunDataBlanks<Unit>(const Unit*, Unit*);                            \
   template void NormaliseRunData<Unit>(Unit*, size_t, size_t, Unit*, const RunDataCalls<Unit>&); \
   template bool RunDataNamesTarget<Unit>(const Unit*, const Unit*, Unit*, size_t,           \
-                                         const RunDataCalls<Unit>&);
+                                         const RunDataCalls<Unit>&);                        \
+  template size_t ExpandRunData<Unit>(Unit*, size_t, size_t, Unit*, const RunDataCalls<Unit>&); \
+  template bool RunDataStartsTarget<Unit>(const Unit*, const Unit*, const RunDataFileId*, Unit*, size_t, \
+                                          const RunDataCalls<Unit>&);
 
 PESTKILL_RUN_DATA_RULES_FOR(char)
 PESTKILL_RUN_DATA_RULES_FOR(char16_t)

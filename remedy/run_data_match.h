@@ -6,6 +6,14 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+
+// A file as the file system tells it apart from every other: two paths name the same
+// file when both give the same volume and index (hard links and drive aliases alike).
+struct RunDataFileId {
+  uint64_t volume;
+  uint64_t index;
+};
 
 template <typename Unit>
 struct RunDataCalls {
@@ -19,6 +27,17 @@ struct RunDataCalls {
   // capacity or more when the form does not fit. context is passed through.
   size_t (*shortForm)(const Unit* path, Unit* out, size_t capacity, void* context);
   void* context;
+  // Tells which existing file a local drive path names, without running or changing
+  // anything. False when no file answers (nothing there, a directory, a drive that is
+  // no local one) or when there is no file system to ask (a null call). Passed
+  // context too.
+  bool (*identifyFile)(const Unit* path, RunDataFileId* file, void* context);
+  // Expands the environment variables of an expandable string into out, which holds
+  // capacity units. Returns the units written with the terminator, 0 when it cannot,
+  // or a value above capacity when the expansion does not fit. A null call expands
+  // nothing. expandContext is passed through.
+  size_t (*expandStrings)(const Unit* text, Unit* out, size_t capacity, void* expandContext);
+  void* expandContext;
 };
 
 // Upper-casing and comparison as the C runtime does them for 8-bit text in its
@@ -44,9 +63,25 @@ template <typename Unit>
 void NormaliseRunData(Unit* data, size_t capacity, size_t dataUnits, Unit* collapseBuffer,
                       const RunDataCalls<Unit>& calls);
 
+// The data of an expandable string with its environment variables expanded, before
+// it is normalised: data and dataUnits as NormaliseRunData takes them. Returns the
+// count of units to normalise: the expansion's with its terminator, or, when there
+// is nothing to expand with or the expansion does not fit, the text as it was.
+// scratch holds capacity units.
+template <typename Unit>
+size_t ExpandRunData(Unit* data, size_t capacity, size_t dataUnits, Unit* scratch,
+                     const RunDataCalls<Unit>& calls);
+
 // True when the normalised command line starts the file target (upper-cased).
 // shortPath is a scratch buffer of shortCapacity units for the short form of the
 // command line.
 template <typename Unit>
 bool RunDataNamesTarget(const Unit* commandLine, const Unit* target, Unit* shortPath,
                         size_t shortCapacity, const RunDataCalls<Unit>& calls);
+
+// True when the normalised command line starts the target: by its text as above, or,
+// when targetFile is given, by a local path in it that names that very file however
+// it is spelt (see RunDataNamesFile). scratch holds scratchCapacity units.
+template <typename Unit>
+bool RunDataStartsTarget(const Unit* commandLine, const Unit* target, const RunDataFileId* targetFile,
+                         Unit* scratch, size_t scratchCapacity, const RunDataCalls<Unit>& calls);

@@ -48,6 +48,60 @@ const char* LookUpKeyName(uint16_t key) {
   }
 }
 
+// Which file a local drive path names: the volume's serial number and the file's
+// index, from a handle opened for its attributes only, with full sharing, so that
+// neither a running image nor any other program's open file is disturbed. Nothing
+// is created, read or run. A drive that is a network connection is not asked: a Run
+// value must not make this tool reach another machine.
+struct AnsiFileCalls {
+  using Unit = char;
+  static UINT DriveType(const char* root) { return GetDriveTypeA(root); }
+  static HANDLE OpenForAttributes(const char* path) {
+    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+  }
+};
+
+struct WideFileCalls {
+  using Unit = wchar_t;
+  static UINT DriveType(const wchar_t* root) { return GetDriveTypeW(root); }
+  static HANDLE OpenForAttributes(const wchar_t* path) {
+    return CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+  }
+};
+
+template <typename Calls>
+bool IdentifyLocalFile(const typename Calls::Unit* path, RunDataFileId* file) {
+  using Unit = typename Calls::Unit;
+  if (path == nullptr) return false;
+  // The image path itself may come in \\?\ form; a Run value's paths never do.
+  const Unit* drive = path;
+  if (drive[0] == Unit('\\') && drive[1] == Unit('\\') && drive[2] == Unit('?') && drive[3] == Unit('\\'))
+    drive += 4;
+  if (drive[0] == Unit(0) || drive[1] != Unit(':')) return false;
+  const Unit root[4] = {drive[0], Unit(':'), Unit('\\'), Unit(0)};
+  if (Calls::DriveType(root) == DRIVE_REMOTE) return false;
+
+  // An empty removable drive answers with an error, not with a dialogue box.
+  const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  HANDLE handle = Calls::OpenForAttributes(path);
+  (void)SetErrorMode(previousMode);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+
+  BY_HANDLE_FILE_INFORMATION information;
+  const bool told = GetFileInformationByHandle(handle, &information) != 0;
+  (void)CloseHandle(handle);
+  // A directory opens only with backup semantics, which are not asked for; an index
+  // of 0 tells nothing apart.
+  if (!told || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  const uint64_t index = (uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  if (index == 0) return false;
+  file->volume = information.dwVolumeSerialNumber;
+  file->index = index;
+  return true;
+}
+
 // The system's own calls on each road: the C runtime's upper-casing and comparison
 // in its default locale, the file system's short form, and the registry's ANSI or
 // wide entry points. Text that the code page cannot spell reaches the ANSI calls as
@@ -61,12 +115,18 @@ struct AnsiText {
   static size_t ShortForm(const char* path, char* out, size_t capacity, void*) {
     return GetShortPathNameA(path, out, static_cast<DWORD>(capacity));
   }
+  static bool IdentifyFile(const char* path, RunDataFileId* file, void*) {
+    return IdentifyLocalFile<AnsiFileCalls>(path, file);
+  }
+  static size_t ExpandStrings(const char* text, char* out, size_t capacity, void*) {
+    return ExpandEnvironmentStringsA(text, out, static_cast<DWORD>(capacity));
+  }
   static LONG OpenKey(HKEY root, const char* path, HKEY* key) {
     return RegOpenKeyExA(root, path, 0, FullAccess, key);
   }
-  static LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, BYTE* data,
-                        DWORD* dataSize) {
-    return RegEnumValueA(key, index, name, nameSize, nullptr, nullptr, data, dataSize);
+  static LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* type,
+                        BYTE* data, DWORD* dataSize) {
+    return RegEnumValueA(key, index, name, nameSize, nullptr, type, data, dataSize);
   }
   static LONG DeleteValue(HKEY key, const char* name) { return RegDeleteValueA(key, name); }
 };
@@ -81,19 +141,26 @@ struct WideText {
   static size_t ShortForm(const wchar_t* path, wchar_t* out, size_t capacity, void*) {
     return GetShortPathNameW(path, out, static_cast<DWORD>(capacity));
   }
+  static bool IdentifyFile(const wchar_t* path, RunDataFileId* file, void*) {
+    return IdentifyLocalFile<WideFileCalls>(path, file);
+  }
+  static size_t ExpandStrings(const wchar_t* text, wchar_t* out, size_t capacity, void*) {
+    return ExpandEnvironmentStringsW(text, out, static_cast<DWORD>(capacity));
+  }
   static LONG OpenKey(HKEY root, const wchar_t* path, HKEY* key) {
     return RegOpenKeyExW(root, path, 0, FullAccess, key);
   }
-  static LONG EnumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameSize, BYTE* data,
-                        DWORD* dataSize) {
-    return RegEnumValueW(key, index, name, nameSize, nullptr, nullptr, data, dataSize);
+  static LONG EnumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameSize, DWORD* type,
+                        BYTE* data, DWORD* dataSize) {
+    return RegEnumValueW(key, index, name, nameSize, nullptr, type, data, dataSize);
   }
   static LONG DeleteValue(HKEY key, const wchar_t* name) { return RegDeleteValueW(key, name); }
 };
 
 template <typename Text>
-const RunDataCalls<typename Text::Unit> RunDataCallsOf = {Text::UpperCase, Text::EqualIgnoringCase,
-                                                          Text::ShortForm, nullptr};
+const RunDataCalls<typename Text::Unit> RunDataCallsOf = {
+    Text::UpperCase, Text::EqualIgnoringCase, Text::ShortForm, nullptr,
+    Text::IdentifyFile, Text::ExpandStrings, nullptr};
 
 // Appends ASCII text (the key paths) to a terminated text of either width.
 template <typename Unit>
@@ -117,6 +184,7 @@ int32_t WalkRunKey(const typename Text::Unit* targetPath, uint16_t key, uint8_t 
   Unit valueData[RegistryBufferSize];
   Unit collapsed[RegistryBufferSize];
   Unit shortPath[RegistryBufferSize];
+  Unit writtenData[RegistryBufferSize];  // an expandable string as written
   const RunDataCalls<Unit>& calls = RunDataCallsOf<Text>;
 
   // Callers pass paths of at most MAX_PATH units; a longer one is refused rather than
@@ -129,6 +197,13 @@ int32_t WalkRunKey(const typename Text::Unit* targetPath, uint16_t key, uint8_t 
   HiveRoot hiveRoot;
   const char* keyName = LookUpKeyName(key);
   if (!LookUpHive(hive, &hiveRoot) || keyName == nullptr) return 0;
+
+  // A value may name the target's file in another spelling; which file it is, is asked
+  // once per walk. A file that cannot be told apart is matched by its text alone.
+  RunDataFileId targetIdentity;
+  const RunDataFileId* targetFile =
+      Text::IdentifyFile(target, &targetIdentity, nullptr) ? &targetIdentity : nullptr;
+
   keyPath[0] = Unit(0);
   AppendAscii(keyPath, hiveRoot.basePath);
   AppendAscii(keyPath, keyName);
@@ -142,7 +217,8 @@ int32_t WalkRunKey(const typename Text::Unit* targetPath, uint16_t key, uint8_t 
   for (;;) {
     DWORD nameSize = RegistryBufferSize;  // in units
     DWORD dataSize = sizeof(valueData);   // in bytes
-    LONG status = Text::EnumValue(runKey, index, valueName, &nameSize,
+    DWORD type = REG_NONE;                // asked only to expand what the shell expands
+    LONG status = Text::EnumValue(runKey, index, valueName, &nameSize, &type,
                                   reinterpret_cast<BYTE*>(valueData), &dataSize);
     if (status == ERROR_MORE_DATA) {
       // A name or data too long for the buffers. Ending the walk here would let every
@@ -157,10 +233,21 @@ int32_t WalkRunKey(const typename Text::Unit* targetPath, uint16_t key, uint8_t 
 
     // An odd byte at the end of wide data is a unit of its own, and cut like one.
     const size_t dataUnits = (dataSize + sizeof(Unit) - 1) / sizeof(Unit);
-    NormaliseRunData(valueData, RegistryBufferSize, dataUnits, collapsed, calls);
+    // An expandable string starts what its expansion names, as the shell expands it;
+    // what its text names as written still counts too.
+    const bool expandable = type == REG_EXPAND_SZ;
+    if (expandable) std::memcpy(writtenData, valueData, sizeof(valueData));
+    const size_t expandedUnits =
+        expandable ? ExpandRunData(valueData, RegistryBufferSize, dataUnits, collapsed, calls) : dataUnits;
+    NormaliseRunData(valueData, RegistryBufferSize, expandedUnits, collapsed, calls);
 
-    if (skipMatching == MatchEachValue &&
-        RunDataNamesTarget(valueData, target, shortPath, RegistryBufferSize, calls)) {
+    bool matches = skipMatching == MatchEachValue &&
+                   RunDataStartsTarget(valueData, target, targetFile, shortPath, RegistryBufferSize, calls);
+    if (!matches && expandable && skipMatching == MatchEachValue) {
+      NormaliseRunData(writtenData, RegistryBufferSize, dataUnits, collapsed, calls);
+      matches = RunDataStartsTarget(writtenData, target, targetFile, shortPath, RegistryBufferSize, calls);
+    }
+    if (matches) {
       *found = 1;
       if (deleteFlag == DeleteMatches) RecordValueBeforeDeletion(hiveRoot.root, keyPath, runKey, valueName);
       if (deleteFlag == DeleteMatches && Text::DeleteValue(runKey, valueName) == ERROR_SUCCESS) {

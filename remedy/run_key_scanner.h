@@ -14,6 +14,12 @@ enum RunKeyMatching : int32_t { MatchEachValue = 0, WalkWithoutMatching = 1 };
 // matching value. Any value other than DeleteMatches only reports.
 enum RunKeyRemoval : int32_t { DetectOnly = 0, DeleteMatches = 1 };
 
+// A value starts the file when its command line names it by its text (see
+// remedy/run_data_match.h) or when a local path in it names the same file, in any
+// spelling (remedy/run_data_file_match.h), which the file system is asked while the
+// target exists. An expandable string (REG_EXPAND_SZ) is expanded with this
+// process's environment first; what it names as written still counts.
+//
 // 1 when the key was opened and walked; 0 for a null argument, an unknown selector
 // or a key that cannot be opened. found is set to 1 at every matching value and
 // never cleared. deleteFlag DeleteMatches deletes each matching value.
@@ -30,3 +36,4 @@ int32_t CleanRunKeys(const char* targetPath, uint16_t key, int32_t skipMatching)
 int32_t ScanRunKeyWide(const wchar_t* targetPath, uint16_t key, uint8_t hive, int32_t skipMatching,
                        int32_t deleteFlag, int32_t* found);
 int32_t CleanRunKeysWide(const wchar_t* targetPath, uint16_t key, int32_t skipMatching);
+

@@ -18,6 +18,7 @@
 #include "tools/pestkill-scan/windows_root/offline_run_data.h"
 #include "tools/pestkill-scan/windows_root/sha256.h"
 #include "tools/pestkill-scan/windows_root/utf16_text.h"
+#include "tools/pestkill-scan/windows_root/volume_environment.h"
 #include "tools/pestkill-scan/windows_root/volume_path.h"
 #include "tools/pestkill-scan/windows_root/windows_root_options.h"
 
@@ -264,13 +265,99 @@ TEST(WindowsRootVolume, MatchesRunDataThroughTheVolumesShortForms) {
       // is not in it.
       {u"C:\\Program Files\\long tool v2.exe,x", false},
       {u"rundll32 C:\\Program Files\\long tool v2.exe,Start", true},
-      {u"C:\\PROGRA~1\\LONGTO~1.EXE", false},  // shorter than the target
+      // Shorter than the target, but the volume's DOS names make it the same file.
+      {u"C:\\PROGRA~1\\LONGTO~1.EXE", true},
       {u"C:\\Program Files\\long tool v2.exe.bak", false},
   };
   for (const Case& c : cases) {
     const std::u16string data = std::u16string(c.data) + u'\0';
     EXPECT_EQ(RunDataStarts(NormalisedRunData(data, calls), target, calls), c.starts) << Utf16ToUtf8(c.data);
   }
+}
+
+// The volume's file behind a Run value, however the value spells its path: the
+// same device and inode, found through "/", "." and "..", the DOS names the mount
+// gives, and hard links; symbolic links are not followed, other drives not known.
+TEST(WindowsRootVolume, NamesTheSameFileHoweverSpelt) {
+  TempTree tree;
+  tree.Directory("Program Files");
+  tree.Directory("Windows");
+  tree.File("Program Files/long tool v2.exe", "MZ");
+  tree.File("Program Files/other.exe", "MZ");
+  ASSERT_EQ(link((tree.root() + "/Program Files/long tool v2.exe").c_str(),
+                 (tree.root() + "/Program Files/hard.exe").c_str()), 0);
+  ASSERT_EQ(symlink("long tool v2.exe", (tree.root() + "/Program Files/link.exe").c_str()), 0);
+  VolumeShortForms volume;
+  volume.root = tree.root();
+  volume.lookUp = TreeDosNames;
+  const RunDataCalls<char16_t> calls = OfflineRunDataCalls(&volume);
+  const std::u16string target = u"C:\\PROGRAM FILES\\LONG TOOL V2.EXE";
+  struct Case {
+    const char16_t* data;
+    bool starts;
+  } const cases[] = {
+      {u"C:/Program Files/long tool v2.exe", true},
+      {u"C:\\Windows\\..\\Program Files\\long tool v2.exe", true},
+      {u"\"C:\\.\\Program Files\\.\\long tool v2.exe\" /s", true},
+      {u"C:\\..\\..\\Program Files\\long tool v2.exe", true},  // ".." at the root stays there
+      {u"C:\\PROGRA~1\\LONGTO~1.EXE -x", true},
+      {u"c:\\progra~1\\longto~1.exe", true},
+      {u"rundll32.exe C:/PROGRA~1/LONGTO~1.EXE,Start", true},
+      {u"C:\\Program Files\\hard.exe", true},
+      {u"C:\\Program Files\\link.exe", false},
+      {u"C:\\Program Files\\other.exe C:/Program Files/long tool v2.exe", false},
+      {u"C:\\Windows\\..\\Program Files\\long tool v2.exe.bak", false},
+      {u"D:\\Program Files\\long tool v2.exe", false},
+      {u"\\\\server\\c$\\Program Files\\long tool v2.exe", false},
+      {u"C:\\PROGRA~2\\LONGTO~1.EXE", false},
+  };
+  for (const Case& c : cases) {
+    const std::u16string data = std::u16string(c.data) + u'\0';
+    EXPECT_EQ(RunDataStarts(NormalisedRunData(data, calls), target, calls), c.starts) << Utf16ToUtf8(c.data);
+  }
+  RunDataFileId file;
+  EXPECT_FALSE(IdentifyFileOnVolume(u"C:\\Windows", &file, &volume));  // a folder
+  EXPECT_FALSE(IdentifyFileOnVolume(u"C:\\", &file, &volume));
+  EXPECT_FALSE(IdentifyFileOnVolume(u"C:\\Program Files\\long tool v2.exe\\x", &file, &volume));
+}
+
+// Expandable values are expanded with what the volume tells: the system's folders
+// for every hive, a user's own profile folders in that user's hive.
+TEST(WindowsRootEnvironment, ExpandsWhatTheVolumeTells) {
+  VolumeEnvironment machine;
+  AddSystemVariables(u"C:\\WINDOWS", u"C:\\Program Files", u"C:\\Program Files (x86)", u"", u"", &machine);
+  VolumeEnvironment alice = machine;
+  AddProfileVariables(u"C:\\Users\\alice", false, &alice);
+  VolumeEnvironment dave = machine;
+  AddProfileVariables(u"C:\\Documents and Settings\\dave", true, &dave);
+  struct Case {
+    const VolumeEnvironment* environment;
+    const char16_t* text;
+    const char16_t* expanded;
+  } const cases[] = {
+      {&machine, u"%SystemRoot%\\x.exe", u"C:\\WINDOWS\\x.exe"},
+      {&machine, u"%windir%\\x.exe %SYSTEMDRIVE%", u"C:\\WINDOWS\\x.exe C:"},
+      {&machine, u"%ProgramFiles(x86)%\\t.exe", u"C:\\Program Files (x86)\\t.exe"},
+      {&machine, u"%CommonProgramFiles%\\t.exe", u"%CommonProgramFiles%\\t.exe"},  // SOFTWARE did not say
+      {&machine, u"%APPDATA%\\w.exe", u"%APPDATA%\\w.exe"},  // nobody's profile
+      {&alice, u"%appdata%\\w.exe", u"C:\\Users\\alice\\AppData\\Roaming\\w.exe"},
+      {&alice, u"%LOCALAPPDATA%|%TEMP%|%USERPROFILE%",
+       u"C:\\Users\\alice\\AppData\\Local|C:\\Users\\alice\\AppData\\Local\\Temp|C:\\Users\\alice"},
+      {&dave, u"%APPDATA%|%TEMP%",
+       u"C:\\Documents and Settings\\dave\\Application Data|C:\\Documents and Settings\\dave\\Local Settings\\Temp"},
+      {&alice, u"%NOSUCH%\\a %TEMP%", u"%NOSUCH%\\a C:\\Users\\alice\\AppData\\Local\\Temp"},
+      {&alice, u"50% off %TEMP%", u"50% off C:\\Users\\alice\\AppData\\Local\\Temp"},
+      {&alice, u"%%|100%|%", u"%%|100%|%"},
+  };
+  for (const Case& c : cases) {
+    char16_t out[128];
+    const size_t written = ExpandWithVolumeEnvironment(c.text, out, 128, const_cast<VolumeEnvironment*>(c.environment));
+    ASSERT_EQ(written, std::u16string(c.expanded).size() + 1) << Utf16ToUtf8(c.text);
+    EXPECT_EQ(std::u16string(out), c.expanded) << Utf16ToUtf8(c.text);
+  }
+  char16_t small[8];
+  EXPECT_GT(ExpandWithVolumeEnvironment(u"%APPDATA%", small, 8, &alice), 8u);
+  EXPECT_EQ(ExpandWithVolumeEnvironment(u"%APPDATA%", small, 8, nullptr), 0u);
 }
 
 TEST(WindowsRootVolume, GivesTheWindowsPathOfAFileBelowTheRoot) {

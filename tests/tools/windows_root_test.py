@@ -380,6 +380,33 @@ class ReportOnly(VolumeCase):
         self.assertNotIn(v.host("WINDOWS/System32/winlogon.exe"), found)
 
 
+    def test_the_same_file_however_a_run_value_spells_it(self):
+        v = self.volume
+        build_hive(v.software, {
+            r"Microsoft\Windows NT\CurrentVersion": [("SystemRoot", REG_SZ, sz(r"C:\WINDOWS"))],
+            MACHINE_RUN: [
+                ("Detour", REG_SZ, sz(r"C:\Windows\..\ProgramData\.\WinLogon.exe")),
+                ("SystemRoot", REG_EXPAND_SZ, sz(r"%SystemRoot%\..\ProgramData\winlogon.exe /s")),
+                # The machine's values are nobody's: %APPDATA% stays as written.
+                ("NobodysAppData", REG_EXPAND_SZ, sz(r"%APPDATA%\winlogon.tmp.exe")),
+                ("NearDetour", REG_SZ, sz(r"C:\Windows\..\ProgramData\WinLogon.exe.bak")),
+            ]})
+        build_hive(v.alice, {USER_RUN: [
+            ("Slashes", REG_SZ, sz("C:/Users/alice/AppData/Roaming/winlogon.tmp.exe")),
+            ("Expanded", REG_EXPAND_SZ, sz(r"%APPDATA%\winlogon.tmp.exe -q")),
+            ("Literal", REG_SZ, sz(r"%APPDATA%\winlogon.tmp.exe")),
+            ("OtherDrive", REG_SZ, sz(r"D:\Users\alice\AppData\Roaming\winlogon.tmp.exe")),
+            ("Network", REG_SZ, sz(r"\\server\c$\Users\alice\AppData\Roaming\winlogon.tmp.exe")),
+        ]})
+        rc, out, err = run_scanner("--json", "--windows-root", v.root)
+        self.assertEqual(rc, 1, err)
+        found = {d["path"]: d for d in json_lines(out) if d.get("verdict") == "infected"}
+        changes = {(c.get("hive"), c.get("value")) for d in found.values() for c in d["changes"] if "hive" in c}
+        self.assertEqual(changes, {(v.software, "Detour"), (v.software, "SystemRoot"),
+                                   (v.alice, "Slashes"), (v.alice, "Expanded"), (v.default, "DefaultStart")})
+        for path in (v.IMPOSTOR, v.USER_IMPOSTOR):
+            self.assertEqual(found[v.windows_to_host(path)]["rule"], "winlogon impostor", path)
+
     def test_profiles_of_the_older_layout_are_read_too(self):
         v = self.volume
         os.remove(v.host("Documents and Settings"))

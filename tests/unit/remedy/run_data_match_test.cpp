@@ -57,8 +57,9 @@ size_t ShortFormFromTable(const Unit* path, Unit* out, size_t capacity, void* co
 
 template <typename Unit>
 RunDataCalls<Unit> TestCalls(const ShortForms* forms) {
+  // No file identities and no expansion: the rules of the text alone.
   return {UpperCaseAsciiLetters<Unit>, EqualIgnoringAsciiCase<Unit>, ShortFormFromTable<Unit>,
-          const_cast<ShortForms*>(forms)};
+          const_cast<ShortForms*>(forms), nullptr, nullptr, nullptr};
 }
 
 constexpr size_t Capacity = 64;

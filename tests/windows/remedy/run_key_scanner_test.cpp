@@ -57,8 +57,11 @@ const DataCase DataCases[] = {
      false},
     {"raw bytes compared up to the first NUL", Target, REG_BINARY, "C:\\PKH3\\A.EXE\0tail", 19,
      true},
-    {"expandable string is not expanded", "C:\\WINDOWS\\PKH3.EXE", REG_EXPAND_SZ,
-     "%SystemRoot%\\PKH3.EXE", 0, false},
+    // Expanded as the shell expands it before it starts the program (the prefix's
+    // SystemRoot is C:\windows).
+    {"expandable string is expanded", "C:\\WINDOWS\\PKH3.EXE", REG_EXPAND_SZ,
+     "%SystemRoot%\\PKH3.EXE", 0, true},
+    {"plain string is not expanded", "C:\\WINDOWS\\PKH3.EXE", REG_SZ, "%SystemRoot%\\PKH3.EXE", 0, false},
     {"expandable string compared as written", "%SYSTEMROOT%\\PKH3.EXE", REG_EXPAND_SZ,
      "%SystemRoot%\\PKH3.EXE", 0, true},
     {"number, its bytes as text, last byte cut", "ABC", REG_DWORD, "ABCD", 4, true},
@@ -263,9 +266,11 @@ TEST(ScanRunKey, SearchesTheShortFormOfAnExistingFile) {
   const Case cases[] = {
       {"long form in the value, short form as target", shortPath, file.Path(), true},
       {"long form in the value, a word of it as target", "C:\\PKH3S\\LONG", file.Path(), false},
-      {"short form in the value, long form as target", longPath, shortPath, false},
+      // The short form names the same file.
+      {"short form in the value, long form as target", longPath, shortPath, true},
       {"long form with arguments is no file: plain search", longPath, file.Path() + " /S", true},
-      {"long form with arguments, short form as target", shortPath, file.Path() + " /S", false},
+      // The unquoted long form with an argument starts the same file.
+      {"long form with arguments, short form as target", shortPath, file.Path() + " /S", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

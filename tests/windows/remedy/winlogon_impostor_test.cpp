@@ -87,7 +87,8 @@ TEST(IsWinlogonImpostor, JudgesTheLongFormOfAShortPath) {
       {"short path, Run value with the long path", shortPath, &UserRun, file.Path(), true},
       {"short path with the NT prefix", "\\??\\" + shortPath, &MachineRun,
        "\"" + file.Path() + "\" -s", true},
-      {"short path, Run value with the short path", shortPath, &UserRun, shortPath, false},
+      // The Run value names the same file in its short form.
+      {"short path, Run value with the short path", shortPath, &UserRun, shortPath, true},
       {"long path", file.Path(), &UserRun, file.Path(), true},
   };
   CheckCases(cases, sizeof(cases) / sizeof(cases[0]));

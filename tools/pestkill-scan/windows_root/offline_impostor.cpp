@@ -11,11 +11,19 @@ const char16_t LogonProgramName[] = u"Winlogon";
 std::vector<RunValueMatch> FindStartingRunValues(const VolumeRegistry& registry, const std::u16string& upperTarget,
                                                  bool withDefaultUser, const RunDataCalls<char16_t>& calls) {
   std::vector<RunValueMatch> matches;
+  // Which file of the volume the target is, asked once for all values.
+  RunDataFileId targetFile;
+  const bool told = calls.identifyFile != nullptr && calls.identifyFile(upperTarget.c_str(), &targetFile, calls.context);
   for (size_t h = 0; h < registry.hives.size(); ++h) {
     const VolumeHive& hive = registry.hives[h];
     if (hive.role == HiveRole::DefaultUser && !withDefaultUser) continue;
-    for (size_t v = 0; v < hive.runValues.size(); ++v)
-      if (RunDataStarts(hive.runValues[v].commandLine, upperTarget, calls)) matches.push_back({h, v});
+    for (size_t v = 0; v < hive.runValues.size(); ++v) {
+      const RunValue& value = hive.runValues[v];
+      const RunDataFileId* file = told ? &targetFile : nullptr;
+      if (RunDataStarts(value.commandLine, upperTarget, file, calls) ||
+          (!value.writtenCommandLine.empty() && RunDataStarts(value.writtenCommandLine, upperTarget, file, calls)))
+        matches.push_back({h, v});
+    }
   }
   return matches;
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "tools/pestkill-scan/windows_root/utf16_text.h"
+#include "tools/pestkill-scan/windows_root/volume_environment.h"
 
 namespace {
 
@@ -21,6 +22,9 @@ RunDataCalls<char16_t> OfflineRunDataCalls(VolumeShortForms* volume) {
   calls.equalIgnoringCase = EqualIgnoringAsciiCase<char16_t>;
   calls.shortForm = ShortFormOnVolume;
   calls.context = volume;
+  calls.identifyFile = IdentifyFileOnVolume;
+  calls.expandStrings = ExpandWithVolumeEnvironment;
+  calls.expandContext = nullptr;
   return calls;
 }
 
@@ -38,18 +42,32 @@ bool RunDataUnits(const HiveValue& value, std::u16string* units) {
 }
 
 std::u16string NormalisedRunData(const std::u16string& units, const RunDataCalls<char16_t>& calls) {
+  return NormalisedRunData(units, false, calls);
+}
+
+std::u16string NormalisedRunData(const std::u16string& units, bool expandable, const RunDataCalls<char16_t>& calls) {
   std::vector<char16_t> data(RunDataCapacity, 0);
   std::vector<char16_t> collapse(RunDataCapacity, 0);
   std::copy(units.begin(), units.end(), data.begin());
-  NormaliseRunData(data.data(), data.size(), units.size(), collapse.data(), calls);
+  size_t dataUnits = units.size();
+  if (expandable) dataUnits = ExpandRunData(data.data(), data.size(), dataUnits, collapse.data(), calls);
+  NormaliseRunData(data.data(), data.size(), dataUnits, collapse.data(), calls);
   return std::u16string(data.data());
 }
 
 bool RunDataStarts(const std::u16string& commandLine, const std::u16string& upperTarget,
                    const RunDataCalls<char16_t>& calls) {
+  RunDataFileId targetFile;
+  const bool told = calls.identifyFile != nullptr && calls.identifyFile(upperTarget.c_str(), &targetFile, calls.context);
+  return RunDataStarts(commandLine, upperTarget, told ? &targetFile : nullptr, calls);
+}
+
+bool RunDataStarts(const std::u16string& commandLine, const std::u16string& upperTarget,
+                   const RunDataFileId* targetFile, const RunDataCalls<char16_t>& calls) {
   // The target fills a buffer of the same size on the live road; a longer one is
   // never compared.
   if (upperTarget.size() >= RunDataCapacity) return false;
-  std::vector<char16_t> shortPath(RunDataCapacity, 0);
-  return RunDataNamesTarget(commandLine.c_str(), upperTarget.c_str(), shortPath.data(), shortPath.size(), calls);
+  std::vector<char16_t> scratch(RunDataCapacity, 0);
+  return RunDataStartsTarget(commandLine.c_str(), upperTarget.c_str(), targetFile, scratch.data(), scratch.size(),
+                             calls);
 }

@@ -13,6 +13,9 @@
 // over a value that does not fit them.
 constexpr size_t RunDataCapacity = 1024;
 
+// The volume's upper-casing, short forms and files (by device and inode); an
+// expandable value is expanded with the VolumeEnvironment that expandContext is set
+// to for its hive (null: nothing is expanded).
 RunDataCalls<char16_t> OfflineRunDataCalls(VolumeShortForms* volume);
 
 // The code units the live enumeration would hand over: a string value's UTF-16
@@ -20,9 +23,15 @@ RunDataCalls<char16_t> OfflineRunDataCalls(VolumeShortForms* volume);
 // data do not fit the buffers (the live walk passes over such a value).
 bool RunDataUnits(const HiveValue& value, std::u16string* units);
 
-// The normalised command line of one value.
+// The normalised command line of one value; an expandable string's is expanded
+// first.
 std::u16string NormalisedRunData(const std::u16string& units, const RunDataCalls<char16_t>& calls);
+std::u16string NormalisedRunData(const std::u16string& units, bool expandable, const RunDataCalls<char16_t>& calls);
 
 // True when the normalised command line starts upperTarget (an upper-cased path).
+// The target's file is asked for on the volume here; the overload takes what was
+// asked already (null: the file could not be told, the text alone counts).
 bool RunDataStarts(const std::u16string& commandLine, const std::u16string& upperTarget,
                    const RunDataCalls<char16_t>& calls);
+bool RunDataStarts(const std::u16string& commandLine, const std::u16string& upperTarget,
+                   const RunDataFileId* targetFile, const RunDataCalls<char16_t>& calls);

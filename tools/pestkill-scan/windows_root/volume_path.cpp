@@ -158,3 +158,64 @@ size_t ShortFormOnVolume(const char16_t* path, char16_t* out, size_t capacity, v
   out[shortForm.size()] = 0;
   return shortForm.size();
 }
+
+namespace {
+
+// The entry of directory whose DOS (8.3) name is dosName ignoring case.
+bool FindEntryByDosName(const std::string& directory, const std::u16string& dosName, DosNameLookup lookUp,
+                        std::string* found) {
+  DIR* listing = opendir(directory.c_str());
+  if (listing == nullptr) return false;
+  const std::u16string wanted = Upper16(dosName);
+  std::vector<std::string> matches;
+  for (struct dirent* entry = readdir(listing); entry != nullptr; entry = readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    std::u16string dos;
+    const std::string given = lookUp(Joined(directory, name));
+    if (!given.empty() && Utf8ToUtf16(given, &dos) && Upper16(dos) == wanted) matches.push_back(name);
+  }
+  (void)closedir(listing);
+  if (matches.empty()) return false;
+  std::sort(matches.begin(), matches.end());
+  *found = matches.front();
+  return true;
+}
+
+}  // namespace
+
+bool IdentifyFileOnVolume(const char16_t* path, RunDataFileId* file, void* context) {
+  const VolumeShortForms* volume = static_cast<const VolumeShortForms*>(context);
+  std::u16string relative;
+  if (path == nullptr || volume == nullptr || !SplitDriveC(path, &relative)) return false;
+
+  std::vector<std::u16string> parts;
+  for (const std::u16string& part : SplitComponents(relative)) {
+    if (part == u".") continue;
+    if (part == u"..") {
+      if (!parts.empty()) parts.pop_back();
+      continue;
+    }
+    parts.push_back(part);
+  }
+  if (parts.empty()) return false;
+
+  std::string at = volume->root;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    std::string stored;
+    EntryType type = FindEntryIgnoringCase(at, parts[i], &stored);
+    // Only a name with a tilde can be a generated DOS name; others are not looked up
+    // entry by entry.
+    if (type == EntryType::Missing && volume->lookUp != nullptr && parts[i].find(u'~') != std::u16string::npos &&
+        FindEntryByDosName(at, parts[i], volume->lookUp, &stored))
+      type = TypeOf(Joined(at, stored));
+    at = Joined(at, stored);
+    const bool last = i + 1 == parts.size();
+    if (type != (last ? EntryType::File : EntryType::Directory)) return false;
+  }
+  struct stat st;
+  if (lstat(at.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  file->volume = static_cast<uint64_t>(st.st_dev);
+  file->index = static_cast<uint64_t>(st.st_ino);
+  return true;
+}

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "remedy/run_data_match.h"
+
 enum class EntryType { Missing, Directory, File, Other };
 
 // The entry of directory whose name equals name ignoring case (the exact spelling
@@ -50,3 +52,11 @@ struct VolumeShortForms {
 // VolumeShortForms. Returns the length, 0 when the path does not exist on the volume
 // (or names another drive), or a value of capacity or more when it does not fit.
 size_t ShortFormOnVolume(const char16_t* path, char16_t* out, size_t capacity, void* context);
+
+// Which file of the volume a Windows path names, as the system would open it: "."
+// and ".." resolved by the text (".." at the root stays there), '/' taken for '\',
+// each name found ignoring case, or by its DOS name where the volume gives one. Only
+// regular files answer, and links are never followed. *file is the file's device
+// and inode. The signature of the Run data matching's file call: context is a
+// VolumeShortForms. False for other drives than C:, missing files and the rest.
+bool IdentifyFileOnVolume(const char16_t* path, RunDataFileId* file, void* context);

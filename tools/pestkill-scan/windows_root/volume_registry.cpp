@@ -21,6 +21,7 @@ const char* const ImageOptionsKeys[] = {
     "Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options",
     "Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options"};
 const char CurrentVersionPath[] = "Microsoft\\Windows NT\\CurrentVersion";
+const char ProgramFoldersPath[] = "Microsoft\\Windows\\CurrentVersion";
 const char16_t DefaultSystemRoot[] = u"C:\\Windows";
 
 // Profile folders of Vista and later, and of XP.
@@ -61,6 +62,11 @@ void FindProfileHives(const std::string& root, std::vector<VolumeHive>* hives) {
       hive.label = "HKCU of " + profile;
       hive.path = directory + "/" + hiveName;
       hive.present = true;
+      std::u16string folderName;
+      std::u16string profileName;
+      if (Utf8ToUtf16(stored, &folderName) && Utf8ToUtf16(profile, &profileName))
+        hive.profile = u"C:\\" + folderName + u"\\" + profileName;
+      hive.olderLayout = EqualIgnoringCase16(folder, u"Documents and Settings");
       hives->push_back(std::move(hive));
     }
   }
@@ -81,7 +87,12 @@ void ReadRunValues(const HiveFile& file, const RunDataCalls<char16_t>& calls, co
   for (const HiveValue& value : values) {
     std::u16string units;
     if (!RunDataUnits(value, &units)) continue;
-    hive->runValues.push_back({key, value.name, NormalisedRunData(units, calls)});
+    const bool expandable = value.type == hive_t_expand_string;
+    const std::u16string commandLine = NormalisedRunData(units, expandable, calls);
+    std::u16string written;
+    if (expandable) written = NormalisedRunData(units, false, calls);
+    if (written == commandLine) written.clear();
+    hive->runValues.push_back({key, value.name, commandLine, written});
   }
 }
 
@@ -128,6 +139,22 @@ void ReadSystemDirectory(const HiveFile& file, VolumeRegistry* registry) {
   }
   while (!systemRoot.empty() && systemRoot.back() == u'\\') systemRoot.pop_back();
   registry->systemDirectory = systemRoot + u"\\System32";
+
+  // The program folders, as SOFTWARE names them.
+  std::u16string folders[4];
+  const char* const folderNames[4] = {"ProgramFilesDir", "ProgramFilesDir (x86)", "CommonFilesDir",
+                                      "CommonFilesDir (x86)"};
+  hive_node_h programFolders = file.FindKey(ProgramFoldersPath, &error);
+  values.clear();
+  if (programFolders != 0 && file.ReadValues(programFolders, &values, &error)) {
+    for (const HiveValue& value : values) {
+      if (value.type != hive_t_string && value.type != hive_t_expand_string) continue;
+      for (size_t i = 0; i < 4; ++i)
+        if (strcasecmp(value.name.c_str(), folderNames[i]) == 0) folders[i] = ValueText(value);
+    }
+  }
+  registry->systemEnvironment = VolumeEnvironment();
+  AddSystemVariables(systemRoot, folders[0], folders[1], folders[2], folders[3], &registry->systemEnvironment);
 }
 
 }  // namespace
@@ -154,13 +181,28 @@ void LoadVolumeRegistry(const std::string& root, const RunDataCalls<char16_t>& c
   registry->hives.push_back(SystemHive(root, HiveRole::DefaultUser, u"DEFAULT", "HKU\\.DEFAULT"));
   FindProfileHives(root, &registry->hives);
   registry->systemDirectory = std::u16string(DefaultSystemRoot) + u"\\System32";
+  registry->systemEnvironment = VolumeEnvironment();
+  AddSystemVariables(DefaultSystemRoot, u"", u"", u"", u"", &registry->systemEnvironment);
+  // The system's variables come first: the machine's own Run values are expanded
+  // with them.
+  const VolumeHive& machine = registry->hives.front();
+  if (machine.present) {
+    HiveFile file;
+    std::string ignored;
+    if (file.Open(machine.path, 0, &ignored)) ReadSystemDirectory(file, registry);
+  }
   for (VolumeHive& hive : registry->hives) {
     if (!hive.present) continue;
-    ReadHive(calls, &hive);
-    if (hive.role == HiveRole::Machine && hive.readable) {
-      HiveFile file;
-      std::string ignored;
-      if (file.Open(hive.path, 0, &ignored)) ReadSystemDirectory(file, registry);
-    }
+    VolumeEnvironment environment = registry->systemEnvironment;
+    if (hive.role == HiveRole::User && !hive.profile.empty())
+      AddProfileVariables(hive.profile, hive.olderLayout, &environment);
+    RunDataCalls<char16_t> hiveCalls = calls;
+    hiveCalls.expandContext = &environment;
+    ReadHive(hiveCalls, &hive);
+  }
+  // What SOFTWARE says counts only when it could be read whole.
+  if (machine.present && !machine.readable) {
+    registry->systemDirectory = std::u16string(DefaultSystemRoot) + u"\\System32";
+    registry->systemRootFromHive = false;
   }
 }

@@ -9,6 +9,7 @@
 
 #include "remedy/run_data_match.h"
 #include "tools/pestkill-scan/windows_root/hive_file.h"
+#include "tools/pestkill-scan/windows_root/volume_environment.h"
 
 enum class HiveRole {
   Machine,      // Windows/System32/config/SOFTWARE: HKLM\SOFTWARE
@@ -19,7 +20,10 @@ enum class HiveRole {
 struct RunValue {
   std::string key;             // the Run key below the hive's root
   std::string name;            // as libhivex gives it (UTF-8)
-  std::u16string commandLine;  // normalised
+  std::u16string commandLine;  // normalised; an expandable string expanded first
+  // An expandable string's command line as written, normalised, when it differs
+  // from the expanded one (what it names that way still counts); empty otherwise.
+  std::u16string writtenCommandLine = std::u16string();
 };
 
 struct DebuggerValue {
@@ -37,17 +41,22 @@ struct VolumeHive {
   BaseBlockState baseBlock;
   std::vector<RunValue> runValues;
   std::vector<DebuggerValue> debuggers;  // Machine only
+  std::u16string profile;                // User only: the profile folder, "C:\Users\NAME"
+  bool olderLayout = false;              // User only: a profile under "Documents and Settings"
 };
 
 struct VolumeRegistry {
   std::vector<VolumeHive> hives;        // SOFTWARE, DEFAULT, then the profiles in name order
   std::u16string systemDirectory;       // SystemRoot plus \System32
   bool systemRootFromHive = false;      // false: SOFTWARE did not tell, C:\Windows assumed
+  VolumeEnvironment systemEnvironment;  // SystemRoot and the program folders SOFTWARE names
 };
 
 extern const char SampleImageEntry[];  // the documentation entry that is always left alone
 
-// Finds and reads every hive of the volume at root. A hive that is missing or cannot
+// Finds and reads every hive of the volume at root. Expandable Run values are
+// expanded with the system's variables and, in a user's hive, that user's profile
+// folders (see volume_environment.h); calls.expandContext is set for each hive here. A hive that is missing or cannot
 // be read is kept with its error; reading goes on with the others.
 void LoadVolumeRegistry(const std::string& root, const RunDataCalls<char16_t>& calls, VolumeRegistry* registry);
 
