@@ -99,14 +99,13 @@ void ReportHive(ScanReport* report, const VolumeHive& hive, bool clean) {
     PutErrorLine(report, line);
   }
   if (hive.baseBlock.Dirty()) {
-    char numbers[160];
-    (void)std::snprintf(numbers, sizeof numbers,
-                        " hive was not closed cleanly (base block sequence numbers %u and %u): its newest changes ",
-                        hive.baseBlock.sequence1, hive.baseBlock.sequence2);
+    char numbers[32];
+    (void)std::snprintf(numbers, sizeof numbers, "%u and %u", hive.baseBlock.sequence1, hive.baseBlock.sequence2);
     TextLine line;
     line.Name(hive.path).Words(": WARNING ");
     AddHiveLabel(&line, hive);
-    line.Words(numbers).Words("may exist only in its .LOG1/.LOG2 transaction logs, which are not read");
+    line.Words(" hive was not closed cleanly (base block sequence numbers ").Words(numbers);
+    line.Words("): its newest changes may exist only in its .LOG1/.LOG2 transaction logs, which are not read");
     line.Words(clean ? "; --clean will not write it" : "; --clean would not write it");
     PutErrorLine(report, line);
   }
@@ -136,7 +135,8 @@ void ReportDetection(ScanReport* report, const std::string& path, const char* ru
     TextLine line;
     line.Name(path).Words(std::string(": ") + DetectionName + " FOUND");
     if (report->showVariant) {
-      line.Words(variantLetter != 0 ? std::string(" (variant ") + variantLetter + ")" : std::string(" (") + rule + ")");
+      const std::string which = variantLetter != 0 ? std::string("variant ") + variantLetter : std::string(rule);
+      line.Words(" (" + which + ")");
     }
     PutTextLine(*report, line);
     for (const PlannedChange& change : changes) {
