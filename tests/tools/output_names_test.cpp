@@ -1,6 +1,7 @@
-// Names in the scanner's output as a script or a person gets them back: the text
-// escapes undone, and the --json "path" (or "path_bytes" where it is needed) decoded,
-// give every name's exact bytes, and two names never give the same text or object.
+// Names in the scanner's output as a script or a person gets them back: a text
+// line as it is, or with the escapes undone where it starts with a backslash, and
+// the --json "path" (or "path_bytes" where it is needed) decoded, give every name's
+// exact bytes, and two names never give the same line or object.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -120,19 +121,20 @@ std::string PathFromJson(const std::string& members, bool* hasBytes, const std::
 struct NameCase {
   const char* name;
   std::string bytes;
-  std::string text;  // the escaped text output
+  std::string text;  // the name as a text line writes it, the line's leading backslash included
   bool pathBytes;    // --json needs "path_bytes"
 };
 
 const NameCase Names[] = {
     {"plain", "/mnt/evidence/a.exe", "/mnt/evidence/a.exe", false},
     {"newline forging a second line", std::string("evil\n/mnt/evidence/Windows/System32/svchost.exe"),
-     "evil\\n/mnt/evidence/Windows/System32/svchost.exe", false},
-    {"escape sequence and carriage return", "x\x1b[2K\rclean.exe", "x\\x1b[2K\\rclean.exe", false},
-    {"tab", "a\tb", "a\\tb", false},
-    {"backslash, alone and before x", "C:\\x41\\", "C:\\\\x41\\\\", false},
-    {"text that looks like an escape", "a\\n", "a\\\\n", false},
-    {"every other control byte", std::string("\x01\x1f\x7f", 3), "\\x01\\x1f\\x7f", false},
+     "\\evil\\n/mnt/evidence/Windows/System32/svchost.exe", false},
+    {"escape sequence and carriage return", "x\x1b[2K\rclean.exe", "\\x\\x1b[2K\\rclean.exe", false},
+    {"tab", "a\tb", "\\a\\tb", false},
+    {"backslash, alone and before x", "C:\\x41\\", "\\C:\\\\x41\\\\", false},
+    {"text that looks like an escape", "a\\n", "\\a\\\\n", false},
+    {"a leading backslash", "\\a", "\\\\\\a", false},
+    {"every other control byte", std::string("\x01\x1f\x7f", 3), "\\\\x01\\x1f\\x7f", false},
     {"Latin-1", "caf\xe9.exe", "caf\xe9.exe", true},
     {"UTF-8", "caf\xc3\xa9.exe", "caf\xc3\xa9.exe", false},
     {"overlong slash", "\xc0\xaf", "\xc0\xaf", true},
@@ -142,17 +144,65 @@ const NameCase Names[] = {
     {"quote", "say \"hi\"", "say \"hi\"", false},
 };
 
-TEST(OutputNames, TextEscapesUndoToTheNameAndHoldNoControlByte) {
+// The line as a reader of the checksum tools' convention takes it back.
+std::string LineRead(const std::string& line) {
+  return !line.empty() && line[0] == '\\' ? Unescaped(line.substr(1)) : line;
+}
+
+TEST(OutputNames, TextLinesGiveTheNameBackAndHoldNoControlByte) {
   std::set<std::string> seen;
   for (const NameCase& c : Names) {
     SCOPED_TRACE(c.name);
-    const std::string text = Written(PutEscapedName, c.bytes);
-    EXPECT_EQ(text, c.text);
-    EXPECT_EQ(EscapedName(c.bytes.c_str()), text);
-    EXPECT_EQ(Unescaped(text), c.bytes);
-    for (unsigned char byte : text) EXPECT_FALSE(byte < 0x20 || byte == 0x7F) << "byte " << int(byte);
-    EXPECT_TRUE(seen.insert(text).second) << "two names give the same text";
+    const std::string line = TextLine().Name(c.bytes).Words(": OK").Text();
+    EXPECT_EQ(line, c.text + ": OK");
+    EXPECT_EQ(LineRead(line), c.bytes + ": OK");
+    EXPECT_EQ(NameNeedsEscapes(c.bytes), line[0] == '\\');
+    for (unsigned char byte : line) EXPECT_FALSE(byte < 0x20 || byte == 0x7F) << "byte " << int(byte);
+    EXPECT_TRUE(seen.insert(line).second) << "two names give the same line";
+    EXPECT_EQ(TextLine().Name(c.bytes).Words(": OK").Text(true), c.bytes + ": OK");  // -0: raw
   }
+}
+
+// A registry line of the volume scan: the key path is the program's own words and
+// reads as a registry editor spells it, until a name from the hive needs escapes;
+// then the separators are escaped too, so that an entry named "nasty" after one of
+// them cannot read as a newline.
+TEST(OutputNames, RegistryKeyPathsAsTheyAreUntilANameNeedsEscapes) {
+  const std::string runKey = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+  const std::string optionsKey = "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\";
+  const struct {
+    const char* name;
+    std::string value, key, entry, line;
+  } cases[] = {
+      {"plain Run value", "sys", runKey, "",
+       "--clean would delete value \"sys\" of " + runKey + " in /mnt/x/SOFTWARE"},
+      {"plain Debugger value", "Debugger", optionsKey, "nasty.exe",
+       "--clean would delete value \"Debugger\" of " + optionsKey + "nasty.exe in /mnt/x/SOFTWARE"},
+      {"value name with a newline", "sys\nx", runKey, "",
+       "\\--clean would delete value \"sys\\nx\" of "
+       "HKLM\\\\SOFTWARE\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run in /mnt/x/SOFTWARE"},
+      {"entry name with a backslash", "Debugger", optionsKey, "nasty\\x", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TextLine line;
+    line.Words("--clean would delete value \"").Name(c.value).Words("\" of ").Words(c.key).Name(c.entry);
+    line.Words(" in ").Name("/mnt/x/SOFTWARE");
+    const std::string text = line.Text();
+    if (!c.line.empty()) {
+      EXPECT_EQ(text, c.line);
+    }
+    EXPECT_EQ(LineRead(text),
+              "--clean would delete value \"" + c.value + "\" of " + c.key + c.entry + " in /mnt/x/SOFTWARE");
+  }
+}
+
+// A message of the program that quotes a name with a control byte is escaped too.
+TEST(OutputNames, WordsWithAControlByteEscapeTheLine) {
+  const std::string text = TextLine().Name("/mnt/x/hive").Words(": ERROR cannot read key a\nb").Text();
+  EXPECT_EQ(text, "\\/mnt/x/hive: ERROR cannot read key a\\nb");
+  EXPECT_EQ(TextLine().Name("/mnt/x/hive").Words(": ERROR key a\\b is gone").Text(),
+            "/mnt/x/hive: ERROR key a\\b is gone");
 }
 
 TEST(OutputNames, JsonGivesEveryNameBackAndNeverTwoTheSame) {

@@ -3,7 +3,10 @@
 // that grow, several threads at once, and the judgement of whole and damaged
 // variant images. This program links the layer's descriptor operations, so a
 // descriptor bound to the thread's view goes through the layer and any other one
-// through the runtime's calls: both roads run side by side on the same file.
+// through the runtime's calls: both roads run side by side on the same file. The
+// readers and checks in the static library reach the layer through the link alone
+// (image/file_read.h): were the runtime's definitions linked instead, a judgement
+// would move the kernel's position of the bound descriptor, which is checked.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -21,6 +24,7 @@
 #include "detect/file_signature_detector.h"
 #include "image/file_read.h"
 #include "platform/crt_io.h"
+#include "tests/support/judgement_text.h"
 #include "tests/support/read_orders.h"
 #include "tests/support/temp_file.h"
 #include "tests/support/variant_images.h"
@@ -245,35 +249,11 @@ TEST(ReadLayer, ThreadsReadTheirOwnFiles) {
   EXPECT_EQ(wrong.load(), 0);
 }
 
-// A verdict and its explanation, as text that can be compared.
-std::string Described(Variant variant, const ScanTrace& trace) {
-  std::string text = "variant " + std::to_string(static_cast<int>(variant)) + ", stop " +
-                     std::to_string(static_cast<int>(trace.stop));
-  for (int i = 0; i < 4; ++i) {
-    const CheckTrace& check = trace.variants[i];
-    text += std::string("; ") + static_cast<char>('A' + i) + (trace.ran[i] ? " ran " : " not run ");
-    if (!trace.ran[i]) continue;
-    text += check.matched ? "matched"
-                          : std::string(check.failedTest ? check.failedTest : "?") + " required " + check.required;
-    if (check.hasFound) text += " found " + std::to_string(check.found);
-  }
-  return text;
-}
-
 // Whole variant images, truncations and single inverted bytes of the headers and
 // records, judged through the layer and through the runtime.
 TEST(ReadLayer, JudgesAsTheRuntimeDoes) {
   for (char letter : {'A', 'B', 'C', 'D'}) {
-    const std::vector<uint8_t> whole = testpe::VariantImage(letter).Bytes();
-    std::vector<std::vector<uint8_t>> images = {whole};
-    for (size_t length : {size_t{0}, size_t{63}, size_t{1023}, size_t{1024}, size_t{0x1000}, size_t{0x1400},
-                          size_t{0x4000}, whole.size() / 2, whole.size() - 1})
-      if (length <= whole.size()) images.emplace_back(whole.begin(), whole.begin() + length);
-    for (size_t at = 0; at < 0x1400 && at < whole.size(); at += 13) {
-      std::vector<uint8_t> flipped = whole;
-      flipped[at] ^= 0xFF;
-      images.push_back(flipped);
-    }
+    const std::vector<std::vector<uint8_t>> images = testpe::DamagedVariantImages(letter);
     int matched = 0;
     for (size_t i = 0; i < images.size(); ++i) {
       SCOPED_TRACE(std::string("variant ") + letter + " image " + std::to_string(i));
@@ -283,7 +263,8 @@ TEST(ReadLayer, JudgesAsTheRuntimeDoes) {
       ScanTrace viaLayer, viaRuntime;
       const Variant layerVariant = JudgeThroughReadLayer(layered, -1, nullptr, &viaLayer);
       const Variant runtimeVariant = JudgeOpenImageFile(plain, nullptr, &viaRuntime);
-      EXPECT_EQ(Described(layerVariant, viaLayer), Described(runtimeVariant, viaRuntime));
+      EXPECT_EQ(testpe::DescribedJudgement(layerVariant, viaLayer),
+                testpe::DescribedJudgement(runtimeVariant, viaRuntime));
       EXPECT_EQ(KernelPosition(layered), 0);
       ScanStop stop = ScanStop::CannotOpen;
       testpe::OpenFd again = file.Open();

@@ -59,10 +59,13 @@ def run_scanner(*arguments, cwd=None):
 
 
 def shown(path):
-    """A name as the text output writes it: backslash and control bytes escaped."""
+    """A name at the start of a text line as the scanner writes it: as it is, or, when
+    it holds a backslash or a control byte, after a backslash and with those escaped."""
     special = {"\\": "\\\\", "\t": "\\t", "\n": "\\n", "\r": "\\r"}
-    return "".join(special.get(c, "\\x%02x" % ord(c) if ord(c) < 0x20 or ord(c) == 0x7F else c)
-                   for c in path)
+    if not any(c == "\\" or ord(c) < 0x20 or ord(c) == 0x7F for c in path):
+        return path
+    return "\\" + "".join(special.get(c, "\\x%02x" % ord(c) if ord(c) < 0x20 or ord(c) == 0x7F else c)
+                          for c in path)
 
 
 def lines(text):
@@ -776,7 +779,7 @@ class HostileEvidence(ScanTestCase):
         evil = self.put_variant("evil\n" + forged, "A")
         code, out, err = run_scanner("-r", self.work)
         self.assertEqual(code, 1)
-        self.assertEqual(out.splitlines(), ["%s/evil\\n%s: %s FOUND" % (self.work, forged, DETECTION)])
+        self.assertEqual(out.splitlines(), ["\\%s/evil\\n%s: %s FOUND" % (self.work, forged, DETECTION)])
         self.assertFalse(any(line.startswith(forged) for line in out.splitlines() + err.splitlines()))
         # -0: the raw name, each line ended by NUL.
         code, out, _ = self.raw("-r", "-0", self.work)
@@ -785,11 +788,30 @@ class HostileEvidence(ScanTestCase):
         # Error lines follow the same rule.
         code, _, err = run_scanner(os.path.join(self.work, "missing\n" + forged))
         self.assertEqual(code, 2)
-        self.assertEqual(error_lines(err), ["%s/missing\\n%s: ERROR %s" % (self.work, forged, os.strerror(2))])
+        self.assertEqual(error_lines(err), ["\\%s/missing\\n%s: ERROR %s" % (self.work, forged, os.strerror(2))])
         code, _, err = run_scanner("--bad\n" + forged)
         self.assertEqual(code, 2)
         self.assertIn("unknown option '--bad\\n%s'" % forged, err)
         self.assertFalse(any(line.startswith(forged) for line in err.splitlines()))
+
+    def test_names_print_as_they_are_unless_a_backslash_or_control_byte_needs_escapes(self):
+        # The checksum tools' convention: such a line starts with a backslash, and
+        # sha256sum -c reads the name back from it.
+        cases = (("back\\slash.exe", "\\%s/back\\\\slash.exe"), ("tab\tname.exe", "\\%s/tab\\tname.exe"),
+                 ("plain 'quoted' caf\u00e9.exe", "%s/plain 'quoted' caf\u00e9.exe"))
+        for name, line in cases:
+            with self.subTest(name=name):
+                path = self.put_variant(name, "A")
+                code, out, _ = run_scanner(path)
+                self.assertEqual((code, out.encode("latin-1").decode("utf-8").splitlines()),
+                                 (1, [(line % self.work) + ": %s FOUND" % DETECTION]))
+                os.unlink(path)
+        for name in ("back\\slash", "new\nline", "plain"):
+            path = self.put(name, b"x")
+            digest = subprocess.run(["sha256sum", path], capture_output=True, text=True).stdout.rstrip("\n")
+            code, out, _ = run_scanner("-a", path)
+            self.assertEqual(out.split(": not checked (")[0],
+                             ("\\" if digest.startswith("\\") else "") + digest.split("  ", 1)[1], name)
 
     def test_escape_and_carriage_return_do_not_reach_the_terminal(self):
         name = "x\x1b[2K\rclean.exe"

@@ -145,8 +145,9 @@ def run_scanner(*arguments):
 
 
 def text_name(name):
-    """A name as the text lines write it: backslash, tab, newline and carriage return
-    as two-character escapes, every other control byte as \\xhh."""
+    """A name in an escaped text line (one that starts with a backslash): backslash,
+    tab, newline and carriage return as two-character escapes, every other control
+    byte as \\xhh."""
     named = {"\\": "\\\\", "\t": "\\t", "\n": "\\n", "\r": "\\r"}
     return "".join(named.get(c, "\\x%02x" % ord(c) if ord(c) < 0x20 or ord(c) == 0x7F else c) for c in name)
 
@@ -324,11 +325,11 @@ class ReportOnly(VolumeCase):
         self.assertEqual(rc, 1, err)
         impostor = v.windows_to_host(v.IMPOSTOR)
         self.assertIn("%s: %s FOUND\n" % (impostor, DETECTION), out)
-        # Key paths are names of the hive: their backslashes are escaped as in every name.
+        # Key paths read as a registry editor spells them.
         self.assertIn('  --clean would delete value "Updater" of %s in %s\n'
-                      % (text_name("HKLM\\SOFTWARE\\" + MACHINE_RUN), v.software), out)
+                      % ("HKLM\\SOFTWARE\\" + MACHINE_RUN, v.software), out)
         self.assertIn('  --clean would delete value "DefaultStart" of %s in %s\n'
-                      % (text_name("HKU\\.DEFAULT\\" + USER_RUN), v.default), out)
+                      % ("HKU\\.DEFAULT\\" + USER_RUN, v.default), out)
         self.assertIn("  --clean would move the file %s into the quarantine\n" % impostor, out)
         self.assertNotIn(SAMPLE_ENTRY, out)
         self.assertNotIn("notepad.exe", out)
@@ -627,8 +628,10 @@ class OnTheScansRoads(VolumeCase):
         rc, out, err = run_scanner("--windows-root", v.root)
         self.assertEqual(rc, 1, err)
         for line in out.splitlines():
-            self.assertTrue(line.startswith(v.root + "/") or line.startswith("  --clean would "), line)
-        self.assertIn('  --clean would delete value "%s" of %s in %s\n'
+            self.assertTrue(line.lstrip("\\").startswith((v.root + "/", "  --clean would ")), line)
+        # The names from the hive and the volume make the line escaped, the key's
+        # separators too.
+        self.assertIn('\\  --clean would delete value "%s" of %s in %s\n'
                       % (text_name(forged), text_name("HKCU\\" + USER_RUN), text_name(evil)), out)
         self.assertNotIn("\x1b", out + err)
         self.assertIn("/Tools/v\ufffd\\x1b[2J.exe: %s FOUND\n" % DETECTION, out)

@@ -1,8 +1,12 @@
-// Directory walk on Linux. Every entry is looked at with fstatat (no link
-// followed) relative to its directory's descriptor before anything is opened, so a
-// FIFO, a device or a socket is never opened (opening a FIFO blocks until a writer
-// appears, opening a tape device may rewind it) and a symbolic link inside a tree
-// is never followed (a link back to an ancestor would loop).
+// Directory walk on Linux. A symbolic link inside a tree is never followed (a link
+// back to an ancestor would loop), and a FIFO, a device or a socket is never read.
+// An entry the directory lists as a regular file is opened at once, relative to
+// its directory's descriptor, with O_NOFOLLOW and O_NONBLOCK, and checked on the
+// open descriptor: a link put in its place since the listing is not followed, a
+// FIFO does not block the open, and anything but a regular file is closed unread.
+// Every other entry is first looked at with fstatat (no link followed), so a FIFO,
+// a device or a socket the listing shows is not even opened (opening a tape device
+// may rewind it), and a directory is checked before it is entered.
 //
 // Depth costs memory, not descriptors or path length: a directory's names are read
 // in full when it is entered, and the directory is then reached by openat from its
@@ -91,6 +95,7 @@ struct Frame {
   Identity identity;               // to check a reopened descriptor
   size_t pathLength = 0;           // the directory's path is the walk's path up to here
   std::vector<std::string> names;  // every entry but "." and ".."
+  std::vector<unsigned char> types;  // each name's type as the listing gave it (DT_...)
   size_t next = 0;
 };
 
@@ -113,11 +118,12 @@ class TreeWalk {
         Leave();
         continue;
       }
+      const unsigned char type = top.types[top.next];
       const std::string name = top.names[top.next++];
       path_.resize(top.pathLength);
       if (path_.empty() || path_.back() != '/') path_ += '/';
       path_ += name;
-      VisitEntry(top.fd, name.c_str());
+      VisitEntry(top.fd, name.c_str(), type);
     }
   }
 
@@ -149,6 +155,7 @@ class TreeWalk {
       }
       if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
       frame.names.emplace_back(entry->d_name);
+      frame.types.push_back(entry->d_type);
     }
     (void)closedir(directory);
     walked_.insert(identity);
@@ -204,13 +211,18 @@ class TreeWalk {
     return false;
   }
 
-  void VisitEntry(int directory, const char* name) {
+  void VisitEntry(int directory, const char* name, unsigned char listedType) {
     const char* path = path_.c_str();
     if (directory < 0) {
       visitor_->error(visitor_->context, path, "its directory could not be reopened");
       return;
     }
     if (!visitor_->admit(visitor_->context, path, name)) return;
+    if (listedType == DT_REG) {
+      // The check on the open descriptor is the one that counts.
+      VisitRegularFile(directory, name, path, false, visitor_);
+      return;
+    }
     struct stat st;
     if (fstatat(directory, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
       ReportErrno(visitor_, path, errno);

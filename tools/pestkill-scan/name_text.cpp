@@ -2,36 +2,56 @@
 
 namespace {
 
-// Appends the escaped form of one byte, or the byte itself, to out.
-template <typename Sink>
-void EscapeByte(unsigned char c, Sink put) {
-  static const char Hex[] = "0123456789abcdef";
-  if (c == '\\') {
-    put('\\');
-    put('\\');
-  } else if (c == '\t' || c == '\n' || c == '\r') {
-    put('\\');
-    put(c == '\t' ? 't' : c == '\n' ? 'n' : 'r');
-  } else if (c < 0x20 || c == 0x7F) {
-    put('\\');
-    put('x');
-    put(Hex[c >> 4]);
-    put(Hex[c & 0xF]);
-  } else {
-    put(static_cast<char>(c));
-  }
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+bool HoldsControl(const std::string& text) {
+  for (unsigned char c : text)
+    if (IsControl(c)) return true;
+  return false;
 }
 
 }  // namespace
 
-void PutEscapedName(FILE* out, const char* text) {
-  for (const unsigned char* at = reinterpret_cast<const unsigned char*>(text); *at != 0; ++at)
-    EscapeByte(*at, [out](char c) { (void)std::fputc(static_cast<unsigned char>(c), out); });
+bool NameNeedsEscapes(const std::string& name) {
+  return name.find('\\') != std::string::npos || HoldsControl(name);
 }
 
-std::string EscapedName(const char* text) {
+std::string EscapedName(const std::string& text) {
+  static const char Hex[] = "0123456789abcdef";
   std::string escaped;
-  for (const unsigned char* at = reinterpret_cast<const unsigned char*>(text); *at != 0; ++at)
-    EscapeByte(*at, [&escaped](char c) { escaped += c; });
+  for (unsigned char c : text) {
+    if (c == '\\') {
+      escaped += "\\\\";
+    } else if (c == '\t' || c == '\n' || c == '\r') {
+      escaped += '\\';
+      escaped += c == '\t' ? 't' : c == '\n' ? 'n' : 'r';
+    } else if (IsControl(c)) {
+      escaped += '\\';
+      escaped += 'x';
+      escaped += Hex[c >> 4];
+      escaped += Hex[c & 0xF];
+    } else {
+      escaped += static_cast<char>(c);
+    }
+  }
   return escaped;
+}
+
+TextLine& TextLine::Words(const std::string& words) {
+  parts_.push_back(words);
+  escaped_ = escaped_ || HoldsControl(words);
+  return *this;
+}
+
+TextLine& TextLine::Name(const std::string& name) {
+  parts_.push_back(name);
+  escaped_ = escaped_ || NameNeedsEscapes(name);
+  return *this;
+}
+
+std::string TextLine::Text(bool raw) const {
+  const bool escaped = escaped_ && !raw;
+  std::string text = escaped ? "\\" : "";
+  for (const std::string& part : parts_) text += escaped ? EscapedName(part) : part;
+  return text;
 }

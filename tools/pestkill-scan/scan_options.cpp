@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "tools/pestkill-scan/name_text.h"
@@ -60,11 +61,13 @@ const char Usage[] =
     "and the scan goes on. A symbolic link given by name is followed. A summary goes\n"
     "to standard error at the end; progress is shown there only on a terminal.\n"
     "\n"
-    "Names: in every text line, on standard output and standard error, a backslash\n"
-    "is written as \\\\, a tab, newline or carriage return as \\t, \\n or \\r, and every\n"
-    "other control byte (0x00-0x1F, 0x7F) as \\xHH, so one line always names one\n"
-    "file and a name cannot move the cursor; other bytes are written as they are.\n"
-    "Undo the escapes to get the name's bytes back, or use -0 or --json.\n"
+    "Names, as sha256sum writes them: a text line (standard output or standard\n"
+    "error) that names a name holding a backslash or a control byte starts with a\n"
+    "backslash, and in it a backslash is written as \\\\, a tab, newline or carriage\n"
+    "return as \\t, \\n or \\r, and every other control byte (0x00-0x1F, 0x7F) as\n"
+    "\\xHH; every other line is written as it is. So one line always names one file\n"
+    "and a name cannot move the cursor. Undo the escapes of such a line to get the\n"
+    "name's bytes back, or use -0 or --json.\n"
     "\n"
     "With --explain, each file's line is followed by indented lines: for each\n"
     "variant A to D\n"
@@ -142,9 +145,8 @@ bool SetShortOptions(const char* group, ScanOptions* options, char* unknown) {
 bool IsOption(const char* argument) { return argument[0] == '-' && argument[1] != 0; }
 
 ParseResult RejectUsage(const char* what, const char* argument) {
-  std::fprintf(stderr, "pestkill-scan: %s '", what);
-  PutEscapedName(stderr, argument);
-  std::fputs("'\n", stderr);
+  const std::string words = std::string("pestkill-scan: ") + what + " '";
+  std::fprintf(stderr, "%s\n", TextLine().Words(words).Name(argument).Words("'").Text().c_str());
   PrintUsage(stderr);
   return ParseResult::UsageError;
 }

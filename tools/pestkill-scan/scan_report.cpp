@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "tools/pestkill-scan/explanation.h"
 #include "tools/pestkill-scan/json_text.h"
@@ -44,17 +45,12 @@ void ShowProgress(ScanReport* report) {
   std::fflush(stderr);
 }
 
-// A text line: the name escaped (raw with -0), then the rest, then the line's end.
-void PutTextLine(ScanReport* report, const char* path, const char* status, const char* reason) {
-  PutTextName(*report, path);
-  std::fputs(": ", stdout);
-  std::fputs(status, stdout);
-  if (reason != nullptr) {
-    std::fputs(" (", stdout);
-    PutEscapedName(stdout, reason);
-    std::fputc(')', stdout);
-  }
-  EndTextLine(*report);
+// A result line: "PATH: STATUS" or "PATH: STATUS (REASON)".
+void PutResultLine(ScanReport* report, const char* path, const std::string& status, const char* reason) {
+  TextLine line;
+  line.Name(path).Words(": " + status);
+  if (reason != nullptr) line.Words(" (").Words(reason).Words(")");
+  PutTextLine(*report, line);
 }
 
 // One object on one line: path, verdict, variant, the reason or the error when
@@ -80,12 +76,8 @@ void PutJsonLine(const char* path, const char* verdict, char variantLetter, cons
   std::fputs("}\n", stdout);
 }
 
-void PutErrorLine(ScanReport* report, const char* path, const char* reason) {
-  ClearProgress(report);
-  PutEscapedName(stderr, path);
-  std::fputs(": ERROR ", stderr);
-  PutEscapedName(stderr, reason);
-  std::fputc('\n', stderr);
+void PutPathErrorLine(ScanReport* report, const char* path, const char* reason) {
+  PutErrorLine(report, TextLine().Name(path).Words(": ERROR ").Words(reason));
 }
 
 }  // namespace
@@ -109,15 +101,16 @@ void EndRecord(ScanReport* report) {
 
 void BeginErrorLine(ScanReport* report) { ClearProgress(report); }
 
-void PutTextName(const ScanReport& report, const char* name) {
-  if (report.nullEnded) {
-    std::fputs(name, stdout);
-  } else {
-    PutEscapedName(stdout, name);
-  }
+void PutTextLine(const ScanReport& report, const TextLine& line) {
+  std::fputs(line.Text(report.nullEnded).c_str(), stdout);
+  std::fputc(report.nullEnded ? '\0' : '\n', stdout);
 }
 
-void EndTextLine(const ScanReport& report) { std::fputc(report.nullEnded ? '\0' : '\n', stdout); }
+void PutErrorLine(ScanReport* report, const TextLine& line) {
+  ClearProgress(report);
+  std::fputs(line.Text().c_str(), stderr);
+  std::fputc('\n', stderr);
+}
 
 void StartReport(ScanReport* report) {
   report->showProgress = isatty(fileno(stderr)) != 0;
@@ -138,7 +131,7 @@ void ReportInfected(ScanReport* report, const char* path, char variantLetter, co
       } else {
         (void)std::snprintf(status, sizeof status, "%s FOUND", DetectionName);
       }
-      PutTextLine(report, path, status, nullptr);
+      PutResultLine(report, path, status, nullptr);
       if (why != nullptr) PutExplanationText(stdout, *why);
     }
     EndRecord(report);
@@ -153,7 +146,7 @@ void ReportClean(ScanReport* report, const char* path, const FileExplanation* wh
     if (report->form == OutputForm::Json) {
       PutJsonLine(path, "clean", 0, nullptr, nullptr, why);
     } else {
-      PutTextLine(report, path, "OK", nullptr);
+      PutResultLine(report, path, "OK", nullptr);
       if (why != nullptr) PutExplanationText(stdout, *why);
     }
     EndRecord(report);
@@ -169,7 +162,7 @@ void ReportNotChecked(ScanReport* report, const char* path, const char* reason, 
     if (report->form == OutputForm::Json) {
       PutJsonLine(path, "not checked", 0, "reason", reason, why);
     } else {
-      PutTextLine(report, path, "not checked", reason);
+      PutResultLine(report, path, "not checked", reason);
     }
     EndRecord(report);
   }
@@ -183,12 +176,12 @@ void ReportError(ScanReport* report, const char* path, const char* reason, const
     if (report->form == OutputForm::Json) {
       PutJsonLine(path, "error", 0, "error", reason, why);
     } else {
-      PutTextLine(report, path, ("ERROR " + EscapedName(reason)).c_str(), nullptr);
+      PutResultLine(report, path, std::string("ERROR ") + reason, nullptr);
       PutExplanationText(stdout, *why);
     }
     EndRecord(report);
   }
-  PutErrorLine(report, path, reason);
+  PutPathErrorLine(report, path, reason);
   ShowProgress(report);
 }
 
@@ -199,7 +192,7 @@ void ReportSkipped(ScanReport* report, const char* path, const char* reason) {
     if (report->form == OutputForm::Json) {
       PutJsonLine(path, "skipped", 0, "reason", reason, nullptr);
     } else {
-      PutTextLine(report, path, "skipped", reason);
+      PutResultLine(report, path, "skipped", reason);
     }
     EndRecord(report);
   }
@@ -207,12 +200,8 @@ void ReportSkipped(ScanReport* report, const char* path, const char* reason) {
 
 void ReportProblem(ScanReport* report, const char* what, const char* name, const char* reason) {
   ++report->counts.errors;
-  ClearProgress(report);
-  std::fprintf(stderr, "pestkill-scan: %s '", what);
-  PutEscapedName(stderr, name);
-  std::fputs("': ", stderr);
-  PutEscapedName(stderr, reason);
-  std::fputc('\n', stderr);
+  const std::string words = std::string("pestkill-scan: ") + what + " '";
+  PutErrorLine(report, TextLine().Words(words).Name(name).Words("': ").Words(reason));
 }
 
 void ReportSummary(ScanReport* report, int stopSignal) {

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "tools/pestkill-scan/name_text.h"
+
 struct FileExplanation;  // tools/pestkill-scan/explanation.h
 
 struct ScanCounts {
@@ -60,10 +62,11 @@ extern const char DetectionName[];  // "Trojan.Kestrelon.Gen"
 bool BeginRecord(ScanReport* report);
 void EndRecord(ScanReport* report);
 void BeginErrorLine(ScanReport* report);
-// A name in a text line on standard output: escaped, or raw with -0; and the end
-// of such a line: a newline, or NUL with -0.
-void PutTextName(const ScanReport& report, const char* name);
-void EndTextLine(const ScanReport& report);
+// A text line on standard output as TextLine gives it (raw with -0), then its
+// end: a newline, or NUL with -0. A line on standard error, always as TextLine
+// gives it escaped, after the progress line is wiped.
+void PutTextLine(const ScanReport& report, const TextLine& line);
+void PutErrorLine(ScanReport* report, const TextLine& line);
 
 // In this order: 128 + the signal when interrupted; 2 when standard output failed;
 // 1 when something was found; 2 when an error occurred; otherwise 0.

@@ -16,6 +16,7 @@ struct PlannedChange {
   size_t hive = 0;     // the others: index into VolumeRegistry::hives
   std::string key;     // key path below the hive's root
   std::string value;   // value name as stored
+  std::string entry;   // DeleteDebugger: the program's entry read from the hive, which key ends with
   const char* rule = "";  // the rule of the detection it belongs to
 };
 

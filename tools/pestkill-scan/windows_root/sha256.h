@@ -1,9 +1,10 @@
 // SHA-256, for the quarantine manifest: the digest by which a removed file can be
-// looked up and recognised again.
+// looked up and recognised again. Computed by libnettle.
 #pragma once
 
+#include <nettle/sha2.h>
+
 #include <cstddef>
-#include <cstdint>
 #include <string>
 
 class Sha256 {
@@ -13,9 +14,5 @@ class Sha256 {
   std::string HexDigest();  // lower-case hex; ends the computation
 
  private:
-  void Block(const uint8_t* block);
-  uint32_t state_[8];
-  uint8_t buffer_[64];
-  size_t buffered_ = 0;
-  uint64_t length_ = 0;
+  sha256_ctx context_;
 };

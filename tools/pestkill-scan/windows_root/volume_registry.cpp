@@ -60,6 +60,7 @@ void FindProfileHives(const std::string& root, std::vector<VolumeHive>* hives) {
       VolumeHive hive;
       hive.role = HiveRole::User;
       hive.label = "HKCU of " + profile;
+      hive.profile = profile;
       hive.path = directory + "/" + hiveName;
       hive.present = true;
       std::u16string folderName;
@@ -118,7 +119,7 @@ void ReadDebuggers(const HiveFile& file, const char* key, VolumeHive* hive) {
     // Whatever its type and data, the value is deleted.
     for (const HiveValue& value : values)
       if (strcasecmp(value.name.c_str(), "Debugger") == 0)
-        hive->debuggers.push_back({std::string(key) + "\\" + entry.first, value.name});
+        hive->debuggers.push_back({std::string(key) + "\\" + entry.first, value.name, entry.first});
   }
 }
 

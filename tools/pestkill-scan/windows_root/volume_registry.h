@@ -27,13 +27,15 @@ struct RunValue {
 };
 
 struct DebuggerValue {
-  std::string key;   // the program's entry below the hive's root
-  std::string name;  // the value's name as stored ("Debugger" in any case)
+  std::string key;    // the program's entry below the hive's root
+  std::string name;   // the value's name as stored ("Debugger" in any case)
+  std::string entry;  // the entry's own name, the last component of key
 };
 
 struct VolumeHive {
   HiveRole role = HiveRole::User;
   std::string label;  // "HKLM\SOFTWARE", "HKU\.DEFAULT", "HKCU of NAME"
+  std::string profile;  // User: NAME, the profile folder's name
   std::string path;   // on the host; for a missing system hive where it was looked for
   bool present = false;
   bool readable = false;  // opened and read; otherwise error says why

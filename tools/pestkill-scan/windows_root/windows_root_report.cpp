@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "tools/pestkill-scan/json_text.h"
-#include "tools/pestkill-scan/name_text.h"
 
 const char SignatureRule[] = "signature";
 const char ImpostorRule[] = "winlogon impostor";
@@ -11,7 +10,8 @@ const char ImpostorRule[] = "winlogon impostor";
 namespace {
 
 // Names on the volume and in its hives may hold any byte: in text lines they are
-// escaped as every name the scanner writes (raw with -0 on standard output).
+// names from the evidence as every file name the scanner writes (raw with -0 on
+// standard output), while the roots and the fixed key paths are its own words.
 
 const char* RootName(HiveRole role) {
   switch (role) {
@@ -26,29 +26,30 @@ std::string FullKey(const PlannedChange& change, const VolumeRegistry& registry)
   return std::string(RootName(registry.hives[change.hive].role)) + "\\" + change.key;
 }
 
-// The names of a change, escaped for standard error, or as PutTextName writes them.
-void PutName(const ScanReport* onStdout, FILE* out, const std::string& name) {
-  if (onStdout != nullptr) {
-    PutTextName(*onStdout, name.c_str());
+// The hive as a reader knows it: its root, or "HKCU of" and the profile's name.
+void AddHiveLabel(TextLine* line, const VolumeHive& hive) {
+  if (hive.role == HiveRole::User) {
+    line->Words("HKCU of ").Name(hive.profile);
   } else {
-    PutEscapedName(out, name.c_str());
+    line->Words(RootName(hive.role));
   }
 }
 
-void PutChangeText(const ScanReport* onStdout, FILE* out, const PlannedChange& change,
-                   const VolumeRegistry& registry) {
+// The key of a change: the fixed path, and the program's entry read from the hive
+// for a Debugger value.
+void AddKey(TextLine* line, const PlannedChange& change, const VolumeRegistry& registry) {
+  const std::string key = FullKey(change, registry);
+  line->Words(key.substr(0, key.size() - change.entry.size())).Name(change.entry);
+}
+
+void AddChangeText(TextLine* line, const PlannedChange& change, const VolumeRegistry& registry) {
   if (change.kind == ChangeKind::QuarantineFile) {
-    std::fputs("move the file ", out);
-    PutName(onStdout, out, change.file);
-    std::fputs(" into the quarantine", out);
+    line->Words("move the file ").Name(change.file).Words(" into the quarantine");
     return;
   }
-  std::fputs("delete value \"", out);
-  PutName(onStdout, out, change.value);
-  std::fputs("\" of ", out);
-  PutName(onStdout, out, FullKey(change, registry));
-  std::fputs(" in ", out);
-  PutName(onStdout, out, registry.hives[change.hive].path);
+  line->Words("delete value \"").Name(change.value).Words("\" of ");
+  AddKey(line, change, registry);
+  line->Words(" in ").Name(registry.hives[change.hive].path);
 }
 
 void PutChangeJson(FILE* out, const PlannedChange& change, const VolumeRegistry& registry) {
@@ -91,24 +92,22 @@ void ReportHive(ScanReport* report, const VolumeHive& hive, bool clean) {
     EndRecord(report);
   }
   if (failed) {
-    BeginErrorLine(report);
-    PutEscapedName(stderr, hive.path.c_str());
-    std::fputs(": ERROR ", stderr);
-    PutEscapedName(stderr, hive.label.c_str());
-    std::fputs(" hive: ", stderr);
-    PutEscapedName(stderr, hive.error.c_str());
-    std::fputs("; its Run values are not examined\n", stderr);
+    TextLine line;
+    line.Name(hive.path).Words(": ERROR ");
+    AddHiveLabel(&line, hive);
+    line.Words(" hive: ").Words(hive.error).Words("; its Run values are not examined");
+    PutErrorLine(report, line);
   }
   if (hive.baseBlock.Dirty()) {
-    BeginErrorLine(report);
-    PutEscapedName(stderr, hive.path.c_str());
-    std::fputs(": WARNING ", stderr);
-    PutEscapedName(stderr, hive.label.c_str());
-    std::fprintf(stderr,
-                 " hive was not closed cleanly (base block sequence numbers %u and %u): its newest changes "
-                 "may exist only in its .LOG1/.LOG2 transaction logs, which are not read%s\n",
-                 hive.baseBlock.sequence1, hive.baseBlock.sequence2,
-                 clean ? "; --clean will not write it" : "; --clean would not write it");
+    char numbers[32];
+    (void)std::snprintf(numbers, sizeof numbers, "%u and %u", hive.baseBlock.sequence1, hive.baseBlock.sequence2);
+    TextLine line;
+    line.Name(hive.path).Words(": WARNING ");
+    AddHiveLabel(&line, hive);
+    line.Words(" hive was not closed cleanly (base block sequence numbers ").Words(numbers);
+    line.Words("): its newest changes may exist only in its .LOG1/.LOG2 transaction logs, which are not read");
+    line.Words(clean ? "; --clean will not write it" : "; --clean would not write it");
+    PutErrorLine(report, line);
   }
 }
 
@@ -133,20 +132,18 @@ void ReportDetection(ScanReport* report, const std::string& path, const char* ru
     }
     std::fputs("]}\n", stdout);
   } else {
-    PutTextName(*report, path.c_str());
-    std::printf(": %s FOUND", DetectionName);
+    TextLine line;
+    line.Name(path).Words(std::string(": ") + DetectionName + " FOUND");
     if (report->showVariant) {
-      if (variantLetter != 0) {
-        std::printf(" (variant %c)", variantLetter);
-      } else {
-        std::printf(" (%s)", rule);
-      }
+      const std::string which = variantLetter != 0 ? std::string("variant ") + variantLetter : std::string(rule);
+      line.Words(" (" + which + ")");
     }
-    EndTextLine(*report);
+    PutTextLine(*report, line);
     for (const PlannedChange& change : changes) {
-      std::fputs(clean ? "  --clean: " : "  --clean would ", stdout);
-      PutChangeText(report, stdout, change, registry);
-      EndTextLine(*report);
+      TextLine changeLine;
+      changeLine.Words(clean ? "  --clean: " : "  --clean would ");
+      AddChangeText(&changeLine, change, registry);
+      PutTextLine(*report, changeLine);
     }
   }
   EndRecord(report);
@@ -163,23 +160,21 @@ void ReportCleanResult(ScanReport* report, const PlannedChange& change, const Vo
       PutJsonString(stdout, detail.c_str());
       std::fputs("}\n", stdout);
     } else {
-      std::fputs("CLEANED: ", stdout);
-      PutChangeText(report, stdout, change, registry);
-      std::fputs(": ", stdout);
-      PutTextName(*report, detail.c_str());
-      EndTextLine(*report);
+      TextLine line;
+      line.Words("CLEANED: ");
+      AddChangeText(&line, change, registry);
+      line.Words(": ").Words(detail);
+      PutTextLine(*report, line);
     }
     EndRecord(report);
   }
   if (!done) {
-    BeginErrorLine(report);
-    PutEscapedName(stderr,
-                   (change.kind == ChangeKind::QuarantineFile ? change.file : registry.hives[change.hive].path).c_str());
-    std::fputs(": ERROR --clean did not ", stderr);
-    PutChangeText(nullptr, stderr, change, registry);
-    std::fputs(": ", stderr);
-    PutEscapedName(stderr, detail.c_str());
-    std::fputc('\n', stderr);
+    TextLine line;
+    line.Name(change.kind == ChangeKind::QuarantineFile ? change.file : registry.hives[change.hive].path);
+    line.Words(": ERROR --clean did not ");
+    AddChangeText(&line, change, registry);
+    line.Words(": ").Words(detail);
+    PutErrorLine(report, line);
   }
 }
 

@@ -61,6 +61,7 @@ std::vector<PlannedChange> PlanImpostorClean(VolumeScan* scan, const std::string
       change.hive = hive;
       change.key = debugger.key;
       change.value = debugger.name;
+      change.entry = debugger.entry;
       change.rule = ImpostorRule;
       if (Plan(scan, change)) mine.push_back(change);
     }
