@@ -33,7 +33,7 @@ TMPDIR=$work/second-tmp/deeper "$repo/scripts/release" "$work/second" "$commit" 
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 
-for name in pestkill.exe pestkill-scan.exe pestkill-scan SHA256SUMS; do
+for name in pestkill.exe pestkill-scan.exe pestkill-scan kestrelon.yar SHA256SUMS; do
   [ -s "$work/first/$name" ] || { fail "$name was not written"; continue; }
   cmp -s "$work/first/$name" "$work/second/$name" || fail "$name differs between the two builds"
 done
