@@ -106,6 +106,8 @@ uint32_t FixedSectionCount(const SignatureTables& t) {
 
 std::string ByteIs(const std::string& at, uint8_t value) { return "uint8(" + at + ") == " + Hex(value); }
 
+std::string Plus(const std::string& base, uint64_t offset) { return offset == 0 ? base : base + " + " + Hex(offset); }
+
 // A record read whole at offset `at`: inside the file, and (for minimumOffset 1)
 // not at offset 0.
 std::string Whole(const std::string& at, uint32_t size, bool positive) {
@@ -245,9 +247,9 @@ std::string RuleText(const SignatureTables& t, Form form) {
   entry.Add(Rows(RowsOf(t.header, EntryCodeRecord), "e", Ind(1)));
   Condition header;
   if (Has(t, SignatureStep::IsVbProgram)) {
-    entry.Add("uint8(e) == 0x68 and uint8(e + 5) == 0xE8");  // push imm32; call rel32
+    entry.Add(ByteIs(Plus("e", 0), PushImm32Opcode) + " and " + ByteIs(Plus("e", EntryCallOpcode), CallRel32Opcode));
     header.Add(Whole("h", sizeof(VbHeader), true));
-    header.Add("uint32(h) == 0x21354256");  // "VB5!"
+    header.Add("uint32(h) == " + Hex(LoadU32Le(VbMagic, 0)));  // "VB5!"
     header.Add(Rows(t.vbHeader, "h", Ind(2)));
 
     const bool projectInfo = Has(t, SignatureStep::ProjectInfoRows) || Has(t, SignatureStep::ProjectInfoPair) ||
@@ -289,10 +291,12 @@ std::string RuleText(const SignatureTables& t, Form form) {
         for (size_t i = 1; i < t.startCodeImmediateCount; ++i)
           code.Add("uint32(k + " + Hex(t.startCodeImmediates[i]) + ") == uint32(k + " +
                    Hex(t.startCodeImmediates[0]) + ")");
-      header.Add("for any k in (" + VaToOffset(form, "uint32(h + 0x2C)", sections) + ") : (\n" + Ind(3) +
+      header.Add("for any k in (" + VaToOffset(form, "uint32(h + " + Hex(VbHeaderStartCodeAddress) + ")", sections) +
+                 ") : (\n" + Ind(3) +
                  code.Joined(Ind(3)) + ")");
     }
-    entry.Add("for any h in (" + VaToOffset(form, "uint32(e + 1)", sections) + ") : (\n" + Ind(2) +
+    entry.Add("for any h in (" + VaToOffset(form, "uint32(e + " + Hex(EntryPushedAddress) + ")", sections) +
+              ") : (\n" + Ind(2) +
               header.Joined(Ind(2)) + ")");
   }
   const std::string entryRva = "uint32(" + OptionalHeader() + " + " +

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "image/pe_header_reader.h"  // MaxAlignmentUnit, NativeSubsystem, DataDirectorySize
 #include "image/pe_records.h"
 
 namespace yara_terms {
@@ -13,11 +14,6 @@ namespace {
 // Larger than any file a scan reads: an offset that maps nowhere lands here, and
 // every read at it is undefined.
 constexpr uint64_t NoOffset = 1ull << 40;
-// The loader rounds PointerToRawData down in units of at most one sector; native
-// images are mapped without the rounding (image/pe_header_reader.cpp).
-constexpr uint32_t MaxAlignmentUnit = 512;
-constexpr uint32_t NativeSubsystem = 1;
-constexpr uint32_t DataDirectorySize = 8;
 
 
 // 1 when a < b, else 0 (values well inside 63 bits).
