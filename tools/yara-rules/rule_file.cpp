@@ -29,8 +29,9 @@ const char Preamble[] =
     "// every such file satisfies, never something stronger:\n"
     "//   - InternalName: the detector reads the first 480 bytes of the data of the first\n"
     "//     version resource its walk of the resource tree reaches and wants the key\n"
-    "//     within them; the rule takes the key anywhere in the file, with the value the\n"
-    "//     variant wants after it.\n"
+    "//     within them; the rule wants the resource table's address to map inside the\n"
+    "//     file and takes the key anywhere in it, with the value the variant wants after\n"
+    "//     it.\n"
     "//   - Record and jump counts: the detector moves on by a fixed step after each hit;\n"
     "//     the rule counts every position of the window where the template matches.\n"
     "//   - Project path: the detector wants exactly two backslashes, and the digits,\n"
@@ -311,6 +312,10 @@ std::string RuleText(const SignatureTables& t, Form form) {
   std::string strings;
   if (Has(t, SignatureStep::VersionName)) {
     strings = "  strings:\n    " + KeyString() + "\n";
+    // The resource table's RVA (data directory 2) maps inside the file, where the
+    // walk starts.
+    const std::string resources = "uint32(" + OptionalHeader() + " + " + Hex(ResourceDirectoryEntryOffset) + ")";
+    top.Add("for any r in (" + RvaToOffset(form, resources, sections) + ") : (r > 0 and r < filesize)");
     top.Add(VersionNameTest(t.nameRule));
   }
 
