@@ -10,9 +10,6 @@
 
 namespace {
 
-// Where VbHeader keeps the VA of the start code.
-constexpr size_t VbHeaderStartCodeAddress = 0x2C;
-
 const char Succeeds[] = "succeeds";
 
 }  // namespace

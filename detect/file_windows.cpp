@@ -1,12 +1,9 @@
 #include "detect/file_windows.h"
 
-#include "detect/template_count.h"
 #include "image/byte_pattern.h"
 
-namespace {
-
 // Variant C: found anywhere in the stub window.
-const uint8_t StubPattern[16] = {
+const uint8_t StubPattern[StubPatternSize] = {
     0xB7, 0x12, 0x07, 0xDB, 0xF3, 0x73, 0x69, 0x88, 0xF3, 0x73, 0x69, 0x88, 0xF3, 0x73, 0x69, 0x88,
 };
 
@@ -20,8 +17,6 @@ const ByteTemplate RecordTemplate = {RecordTemplateBytes, 11, 4, 13, 9};
 // plus 1), which lands on the next thunk of a packed table after one miss.
 const uint8_t JumpTemplateBytes[6] = {0xFF, 0x25, 0x00, 0x10, 0x40, 0x00};
 const ByteTemplate JumpTemplate = {JumpTemplateBytes, 6, 2, 5, 32};
-
-}  // namespace
 
 bool HasStubPattern(const uint8_t* window) {
   return FindBytePattern(window, static_cast<int32_t>(StubWindowSize), StubPattern,

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "detect/template_count.h"
+
 // The buffer that holds the project path and, later, each file window.
 constexpr uint32_t WorkBufferSize = 528;
 
@@ -21,6 +23,12 @@ constexpr FileWindow StubWindow = {0x70, StubWindowSize, "stub window read"};
 constexpr FileWindow RecordWindow = {0x1B1B0, WorkBufferSize, "record window read"};
 // Variant D: 528 bytes at file offset 4096.
 constexpr FileWindow JumpWindow = {0x1000, WorkBufferSize, "jump window read"};
+
+// What is searched and counted in them (detect/file_windows.cpp).
+constexpr uint32_t StubPatternSize = 16;
+extern const uint8_t StubPattern[StubPatternSize];
+extern const ByteTemplate RecordTemplate;
+extern const ByteTemplate JumpTemplate;
 
 constexpr uint32_t MinRecordCount = 8;
 constexpr uint32_t MinJumpCount = 21;

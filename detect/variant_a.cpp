@@ -1,8 +1,11 @@
 // Variant A: a Visual Basic 6 build with an empty project path, a start routine of
 // three register-loading groups, and an InternalName of eight characters without
 // a digit.
+#include <iterator>
+
 #include "detect/check_run.h"
 #include "detect/field_rows.h"
+#include "detect/signature_tables.h"
 #include "detect/signatures.h"
 
 namespace {
@@ -92,7 +95,31 @@ bool StartCodeImmediatesEqual(CheckRun& run) {
   return equal || run.FailValue("start code u32 at 6, 18 and 30", first, "all three equal");
 }
 
+// The steps of CheckVariantA below, in its order, and the tables they run.
+constexpr SignatureStep Steps[] = {
+    SignatureStep::HeaderRows,     SignatureStep::IsVbProgram,   SignatureStep::VbHeaderRows,
+    SignatureStep::ProjectInfoRows, SignatureStep::ComRegDataRows, SignatureStep::StartCodeRows,
+    SignatureStep::StartCodeImmediatesEqual, SignatureStep::DataSectionRows, SignatureStep::VersionName,
+};
+
 }  // namespace
+
+constexpr SignatureTables VariantATables = [] {
+  SignatureTables t;
+  t.variant = Variant::A;
+  t.steps = Steps;
+  t.stepCount = std::size(Steps);
+  t.header = TableOf(HeaderTests);
+  t.vbHeader = TableOf(VbHeaderTests);
+  t.projectInfo = TableOf(ProjectInfoTests);
+  t.comRegData = TableOf(ComRegDataTests);
+  t.startCode = TableOf(StartCodeTests);
+  t.dataSection = TableOf(DataSectionTests);
+  t.startCodeImmediates = StartCodeImmediates;
+  t.startCodeImmediateCount = std::size(StartCodeImmediates);
+  t.nameRule = &NameRuleA;
+  return t;
+}();
 
 int CheckVariantA(int fd, int32_t fileSize, const uint8_t* entryCode, const IMAGE_FILE_HEADER* fileHeader,
                   const OptionalHeader32* optionalHeader, CheckTrace* trace) {

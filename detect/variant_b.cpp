@@ -1,9 +1,11 @@
 // Variant B: a Visual Basic 6 build with a project path of two backslashes and at
 // least two digits, and an InternalName of one or two digits.
 #include <cstdio>
+#include <iterator>
 
 #include "detect/check_run.h"
 #include "detect/field_rows.h"
+#include "detect/signature_tables.h"
 #include "detect/signatures.h"
 
 namespace {
@@ -77,7 +79,33 @@ bool AcceptedProjectInfoPair(CheckRun& run) {
   return run.FailValue("VbProjectInfo +0x14 (u32) with +0x238 (u32)", first, required);
 }
 
+// The steps of CheckVariantB below, in its order, and the tables they run.
+constexpr SignatureStep Steps[] = {
+    SignatureStep::HeaderRows,      SignatureStep::IsVbProgram,     SignatureStep::VbHeaderRows,
+    SignatureStep::ProjectInfoRows, SignatureStep::ProjectInfoPair, SignatureStep::ComRegDataRows,
+    SignatureStep::ProjectPath,     SignatureStep::DataSectionRows, SignatureStep::VersionName,
+};
+
 }  // namespace
+
+constexpr SignatureTables VariantBTables = [] {
+  SignatureTables t;
+  t.variant = Variant::B;
+  t.steps = Steps;
+  t.stepCount = std::size(Steps);
+  t.header = TableOf(HeaderTests);
+  t.vbHeader = TableOf(VbHeaderTests);
+  t.projectInfo = TableOf(ProjectInfoTests);
+  t.comRegData = TableOf(ComRegDataTests);
+  t.dataSection = TableOf(DataSectionTests);
+  t.pairFirst = ProjectInfoPairFirst;
+  t.pairSecond = ProjectInfoPairSecond;
+  t.pairs = ProjectInfoPairs;
+  t.pairCount = std::size(ProjectInfoPairs);
+  t.projectPathMinDigits = ProjectPathMinDigits;
+  t.nameRule = &NameRuleB;
+  return t;
+}();
 
 int CheckVariantB(int fd, int32_t fileSize, const uint8_t* entryCode, const IMAGE_FILE_HEADER* fileHeader,
                   const OptionalHeader32* optionalHeader, CheckTrace* trace) {

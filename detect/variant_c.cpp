@@ -2,8 +2,11 @@
 // 0x1B000 bytes, .data without raw data), a project path of two backslashes and a
 // digit, a fixed stub in the DOS stub area and a run of 11-byte records near the
 // end of the code.
+#include <iterator>
+
 #include "detect/check_run.h"
 #include "detect/field_rows.h"
+#include "detect/signature_tables.h"
 #include "detect/signatures.h"
 
 namespace {
@@ -93,7 +96,28 @@ constexpr FieldTest ComRegDataTests[] = {
 
 constexpr uint32_t ProjectPathMinDigits = 1;
 
+// The steps of CheckVariantC below, in its order, and the tables they run.
+constexpr SignatureStep Steps[] = {
+    SignatureStep::HeaderRows,     SignatureStep::IsVbProgram,     SignatureStep::SectionTableHeadRows,
+    SignatureStep::VbHeaderRows,   SignatureStep::ProjectInfoRows, SignatureStep::ComRegDataRows,
+    SignatureStep::ProjectPath,    SignatureStep::StubWindow,      SignatureStep::RecordWindow,
+};
+
 }  // namespace
+
+constexpr SignatureTables VariantCTables = [] {
+  SignatureTables t;
+  t.variant = Variant::C;
+  t.steps = Steps;
+  t.stepCount = std::size(Steps);
+  t.header = TableOf(HeaderTests);
+  t.sectionTableHead = TableOf(SectionTests);
+  t.vbHeader = TableOf(VbHeaderTests);
+  t.projectInfo = TableOf(ProjectInfoTests);
+  t.comRegData = TableOf(ComRegDataTests);
+  t.projectPathMinDigits = ProjectPathMinDigits;
+  return t;
+}();
 
 int CheckVariantC(int fd, int32_t fileSize, const uint8_t* entryCode, const IMAGE_FILE_HEADER* fileHeader,
                   const IMAGE_SECTION_HEADER* lastSection, const OptionalHeader32* optionalHeader,

@@ -1,8 +1,11 @@
 // Variant D: a Visual Basic 6 build with three sections, a project path of two
 // backslashes and a digit, and a table of at least 21 import thunks at the start
 // of its code.
+#include <iterator>
+
 #include "detect/check_run.h"
 #include "detect/field_rows.h"
+#include "detect/signature_tables.h"
 #include "detect/signatures.h"
 
 namespace {
@@ -62,7 +65,27 @@ constexpr FieldTest ComRegDataTests[] = {
 
 constexpr uint32_t ProjectPathMinDigits = 1;
 
+// The steps of CheckVariantD below, in its order, and the tables they run.
+constexpr SignatureStep Steps[] = {
+    SignatureStep::HeaderRows,     SignatureStep::IsVbProgram,    SignatureStep::SectionTableHeadRows,
+    SignatureStep::VbHeaderRows,   SignatureStep::ComRegDataRows, SignatureStep::ProjectPath,
+    SignatureStep::JumpWindow,
+};
+
 }  // namespace
+
+constexpr SignatureTables VariantDTables = [] {
+  SignatureTables t;
+  t.variant = Variant::D;
+  t.steps = Steps;
+  t.stepCount = std::size(Steps);
+  t.header = TableOf(HeaderTests);
+  t.sectionTableHead = TableOf(SectionTests);
+  t.vbHeader = TableOf(VbHeaderTests);
+  t.comRegData = TableOf(ComRegDataTests);
+  t.projectPathMinDigits = ProjectPathMinDigits;
+  return t;
+}();
 
 int CheckVariantD(int fd, const uint8_t* entryCode, const IMAGE_FILE_HEADER* fileHeader,
                   const OptionalHeader32* optionalHeader, CheckTrace* trace) {

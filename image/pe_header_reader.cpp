@@ -14,12 +14,6 @@ constexpr uint32_t SignatureSize = 4;              // "PE\0\0", skipped, never r
 constexpr uint32_t FileHeaderSize = sizeof(IMAGE_FILE_HEADER);
 constexpr uint32_t OptionalHeaderSize = sizeof(OptionalHeader32);
 constexpr uint32_t SectionHeaderSize = sizeof(IMAGE_SECTION_HEADER);
-constexpr uint32_t DataDirectorySize = 8;
-constexpr uint16_t NativeSubsystem = 1;
-// The loader rounds PointerToRawData down to the file alignment, but never in units
-// larger than a 512-byte disk sector: a FileAlignment of 4096 clears only the low 9
-// bits. Native images (drivers) are mapped without this rounding.
-constexpr uint32_t MaxAlignmentUnit = 512;
 
 // Seeks whose result the header readers do not test: a seek that fails leaves the
 // position where it was, and the read that follows reads from there.

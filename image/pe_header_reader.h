@@ -11,6 +11,13 @@
 // No such file offset.
 constexpr uint32_t NoFileOffset = 0xFFFFFFFFu;
 
+constexpr uint32_t DataDirectorySize = 8;
+constexpr uint16_t NativeSubsystem = 1;
+// The loader rounds PointerToRawData down to the file alignment, but never in units
+// larger than a 512-byte disk sector: a FileAlignment of 4096 clears only the low 9
+// bits. Native images (drivers) are mapped without this rounding.
+constexpr uint32_t MaxAlignmentUnit = 512;
+
 int32_t GetPeHeaderOffset(int fd);
 int ReadFileHeader(int fd, IMAGE_FILE_HEADER* header);
 int GetSectionCount(int fd);

@@ -7,15 +7,7 @@
 
 namespace {
 
-// A Visual Basic 5/6 program starts with `push imm32` (the program header's VA)
-// followed by `call rel32` into the runtime's start-up routine.
-constexpr uint8_t PushImm32Opcode = 0x68;
-constexpr uint8_t CallRel32Opcode = 0xE8;
 constexpr uint32_t EntryCodeHeadSize = 12;
-constexpr size_t EntryPushedAddress = 0x01;
-constexpr size_t EntryCallOpcode = 0x05;
-
-constexpr uint8_t VbMagic[4] = {'V', 'B', '5', '!'};
 
 enum class CallOpcode { Required, Ignored };
 

@@ -24,6 +24,16 @@ constexpr size_t VbHeaderProjectInfoAddress = 0x30;
 constexpr size_t VbHeaderComRegDataAddress = 0x54;
 constexpr size_t VbProjectInfoProjectPath = 0x24;
 constexpr size_t VbProjectPathUnits = 264;  // 528 bytes of UTF-16 room
+constexpr size_t VbHeaderStartCodeAddress = 0x2C;
+
+// A Visual Basic 5/6 program starts with `push imm32` (the program header's VA)
+// followed by `call rel32` into the runtime's start-up routine.
+constexpr uint8_t PushImm32Opcode = 0x68;
+constexpr uint8_t CallRel32Opcode = 0xE8;
+constexpr size_t EntryPushedAddress = 0x01;
+constexpr size_t EntryCallOpcode = 0x05;
+
+constexpr uint8_t VbMagic[4] = {'V', 'B', '5', '!'};
 
 int IsVbProgram(int fd);
 int ReadVbHeader(int fd, VbHeader* header);

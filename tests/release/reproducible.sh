@@ -36,7 +36,7 @@ fail() { echo "FAIL: $*"; failed=1; }
 
 package=$(cd "$work/first" && ls pestkill-scan_*.deb 2>/dev/null || true)
 [ -n "$package" ] || fail "no Debian package was written"
-for name in pestkill.exe pestkill-scan.exe pestkill-scan $package SHA256SUMS; do
+for name in pestkill.exe pestkill-scan.exe pestkill-scan kestrelon.yar $package SHA256SUMS; do
   [ -s "$work/first/$name" ] || { fail "$name was not written"; continue; }
   cmp -s "$work/first/$name" "$work/second/$name" || fail "$name differs between the two builds"
 done

@@ -1085,6 +1085,12 @@ class HostileEvidence(ScanTestCase):
         self.assertEqual((code, err), (0, ""))
         self.assertRegex(out.splitlines()[0], r"^pestkill-scan \d+\.\d+")
         self.assertIn("Trojan.Kestrelon.Gen, the structural variants A, B, C and D", out)
+        # The signature set it names is the one the shipped YARA rules were written from.
+        rules = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources", "kestrelon.yar")
+        with open(rules) as handle:
+            versions = set(re.findall(r'version = "([0-9a-f]{16})"', handle.read()))
+        self.assertEqual(len(versions), 1, versions)
+        self.assertIn("Signature set %s; the same signatures as YARA rules: kestrelon.yar" % versions.pop(), out)
 
 
 @contextlib.contextmanager

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "detect/signature_tables.h"
 #include "tools/pestkill-scan/name_text.h"
 
 #ifndef PESTKILL_VERSION
@@ -204,7 +205,9 @@ void PrintVersion(FILE* stream) {
                "pestkill-scan " PESTKILL_VERSION "\n"
                "Signatures: Trojan.Kestrelon.Gen, the structural variants A, B, C and D\n"
                "(the same file signature detector as pestkill.exe; its Winlogon impostor\n"
-               "rule needs a registry: the offline scan applies it with --windows-root)\n");
+               "rule needs a registry: the offline scan applies it with --windows-root)\n"
+               "Signature set %s; the same signatures as YARA rules: kestrelon.yar\n",
+               SignatureSetVersion());
 }
 
 ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options) {
