@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "tools/pestkill-scan/disk_image/disk_image_scan.h"
 #include "tools/pestkill-scan/name_text.h"
 
 #ifndef PESTKILL_VERSION
@@ -16,6 +17,7 @@ namespace {
 const char Usage[] =
     "Usage: pestkill-scan [OPTION]... [--] PATH...\n"
     "       pestkill-scan [OPTION]... --file-list FILE [PATH]...\n"
+    "       pestkill-scan [OPTION]... --image IMAGE...\n"
     "\n"
     "Reads each PATH and reports the files that are Trojan.Kestrelon.Gen. Files are\n"
     "only read: nothing is written, moved or deleted.\n"
@@ -114,6 +116,7 @@ bool SetFlag(const char* name, ScanOptions* options) {
       {"--variant", &ScanOptions::showVariant},   {"--explain", &ScanOptions::explain},
       {"--json", &ScanOptions::json},             {"--null", &ScanOptions::nullEnded},
       {"--one-file-system", &ScanOptions::oneFileSystem},
+      {"--image", &ScanOptions::diskImages},  // disk images (disk_image/)
   };
   for (const Flag& flag : Flags) {
     if (std::strcmp(name, flag.name) == 0) {
@@ -195,6 +198,7 @@ int ProcessorCount() {
 void PrintUsage(FILE* stream) {
   std::fputs(Usage, stream);
   PrintWindowsRootUsage(stream);  // mounted Windows volume (windows_root/)
+  PrintDiskImageUsage(stream);    // disk images (disk_image/)
 }
 
 void PrintVersion(FILE* stream) {

@@ -1,0 +1,219 @@
+#include "tools/pestkill-scan/disk_image/disk_image_scan.h"
+
+#include <tsk/libtsk.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "tools/pestkill-scan/disk_image/container_format.h"
+#include "tools/pestkill-scan/disk_image/entry_place.h"
+#include "tools/pestkill-scan/disk_image/tsk_file_source.h"
+#include "tools/pestkill-scan/disk_image/volume_walk.h"
+#include "tools/pestkill-scan/file_scan.h"
+#include "tools/pestkill-scan/glob_match.h"
+#include "tools/pestkill-scan/stop_signal.h"
+
+namespace {
+
+// One volume being walked: the run, where the volume lies, and the key that tells
+// its files from those of the other volumes for "judged once".
+struct VolumeScan {
+  ScanRun* run;
+  VolumePlace place;
+  uint64_t key;
+};
+
+std::string LibraryError(const char* what) {
+  const char* detail = tsk_error_get();
+  std::string reason = what;
+  if (detail != nullptr && *detail != 0) reason += std::string(": ") + detail;
+  tsk_error_reset();
+  return reason;
+}
+
+// A line about an entry of the volume, with its JSON members.
+void EntryLine(VolumeScan* scan, LineKind kind, const std::string& inner, uint64_t inode, const char* reason) {
+  ScanRun* run = scan->run;
+  run->report.entryMembers = EntryMembers(scan->place, inner, inode, false, nullptr);
+  QueueLine(run, kind, EntryPath(scan->place, inner).c_str(), reason);
+  run->report.entryMembers.clear();
+}
+
+void OnVolumeError(void* context, const std::string& inner, const char* reason) {
+  EntryLine(static_cast<VolumeScan*>(context), LineKind::Error, inner, 0, reason);
+}
+
+void OnVolumeSkipped(void* context, const std::string& inner, const char* reason) {
+  EntryLine(static_cast<VolumeScan*>(context), LineKind::Skipped, inner, 0, reason);
+}
+
+bool OnVolumeStopping(void* context) { return Stopping(*static_cast<VolumeScan*>(context)->run); }
+
+// --exclude, as for a tree: a GLOB with '/' against the path inside the volume,
+// any other against the name.
+bool AdmitVolumeEntry(void* context, const std::string& inner, const char* name) {
+  VolumeScan* scan = static_cast<VolumeScan*>(context);
+  for (const char* glob : scan->run->options.excludes) {
+    const char* subject = std::strchr(glob, '/') != nullptr ? inner.c_str() : name;
+    if (MatchesGlob(glob, subject)) {
+      EntryLine(scan, LineKind::Skipped, inner, 0, (std::string("excluded by ") + glob).c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+// A regular file: its data judged through the library's reads of the image.
+void OnVolumeFile(void* context, const std::string& inner, TSK_FS_FILE* file) {
+  VolumeScan* scan = static_cast<VolumeScan*>(context);
+  ScanRun* run = scan->run;
+  const uint64_t inode = file->meta->addr;
+  const std::string path = EntryPath(scan->place, inner);
+  run->report.entryMembers = EntryMembers(scan->place, inner, inode, false, nullptr);
+  if (FirstTimeJudged(run, path.c_str(), FileIdentity{scan->key, inode})) {
+    tsk_error_reset();
+    const TSK_FS_ATTR* data = tsk_fs_file_attr_get(file);
+    FileJudgement judgement;
+    if (data == nullptr) {
+      judgement.verdict = Verdict::NotChecked;
+      judgement.reason = LibraryError("its data cannot be found");
+    } else {
+      const ReadSource source = AttributeReadSource(data);
+      JudgeSourceSignatures(*run, source, static_cast<uint64_t>(data->size), &judgement);
+    }
+    ReportJudgement(run, path.c_str(), judgement);
+  }
+  run->report.entryMembers.clear();
+}
+
+void ScanFileSystem(ScanRun* run, TSK_FS_INFO* fs, const VolumePlace& place, uint64_t key) {
+  VolumeScan scan{run, place, key};
+  VolumeWalkVisitor visitor;
+  visitor.context = &scan;
+  visitor.file = OnVolumeFile;
+  visitor.error = OnVolumeError;
+  visitor.skipped = OnVolumeSkipped;
+  visitor.admit = AdmitVolumeEntry;
+  visitor.stopping = OnVolumeStopping;
+  VolumeWalkCounts counts;
+  WalkVolume(fs, visitor, &counts);
+}
+
+void ImageError(ScanRun* run, const char* image, const std::string& reason) {
+  QueueLine(run, LineKind::Error, image, reason.c_str());
+}
+
+// The file system a volume's first bytes name, at offset in the image, or null.
+const char* NamedVolumeFormat(TSK_IMG_INFO* img, TSK_OFF_T offset) {
+  uint8_t head[VolumeHeadBytes];
+  const ssize_t got = tsk_img_read(img, offset, reinterpret_cast<char*>(head), sizeof head);
+  tsk_error_reset();
+  return got > 0 ? VolumeFormatNamed(head, static_cast<size_t>(got)) : nullptr;
+}
+
+// The partitions of the table, each with a file system the library reads walked,
+// each other allocated one passed over with its type.
+void ScanPartitions(ScanRun* run, TSK_VS_INFO* table, const char* image, uint64_t imageNumber) {
+  for (TSK_PNUM_T index = 0; index < table->part_count && !Stopping(*run); ++index) {
+    const TSK_VS_PART_INFO* part = tsk_vs_part_get(table, index);
+    if (part == nullptr || (part->flags & TSK_VS_PART_FLAG_ALLOC) == 0) continue;
+    VolumePlace place;
+    place.image = image;
+    place.partition = static_cast<int64_t>(part->addr);
+    place.startSector = static_cast<uint64_t>(part->start);
+    tsk_error_reset();
+    TSK_FS_INFO* fs = tsk_fs_open_vol(part, TSK_FS_TYPE_DETECT);
+    run->report.entryMembers = VolumeMembers(place);
+    if (fs == nullptr) {
+      const std::string failure = LibraryError("cannot be read");
+      if (const char* named = NamedVolumeFormat(table->img_info, table->offset + static_cast<TSK_OFF_T>(part->start * table->block_size))) {
+        QueueLine(run, LineKind::Error, VolumeName(place).c_str(),
+                  (std::string("its boot sector names ") + named + ", but the volume " + failure).c_str());
+        run->report.entryMembers.clear();
+        continue;
+      }
+      const std::string reason = std::string("partition of type \"") + (part->desc != nullptr ? part->desc : "?") +
+                                 "\": no file system that can be read";
+      QueueLine(run, LineKind::Skipped, VolumeName(place).c_str(), reason.c_str());
+      run->report.entryMembers.clear();
+      continue;
+    }
+    run->report.entryMembers.clear();
+    ScanFileSystem(run, fs, place, (imageNumber << 32) | (static_cast<uint64_t>(part->addr) + 1));
+    tsk_fs_close(fs);
+  }
+}
+
+// The first bytes of an image the library took for raw, to name a container it
+// does not read.
+const char* UnreadFormatOf(TSK_IMG_INFO* img) {
+  if (!TSK_IMG_TYPE_ISRAW(img->itype)) return nullptr;
+  uint8_t head[512];
+  const ssize_t got = tsk_img_read(img, 0, reinterpret_cast<char*>(head), sizeof head);
+  tsk_error_reset();
+  return got > 0 ? UnreadContainerFormat(head, static_cast<size_t>(got)) : nullptr;
+}
+
+void ScanDiskImage(ScanRun* run, const char* image, uint64_t imageNumber) {
+  tsk_error_reset();
+  TSK_IMG_INFO* img = tsk_img_open_utf8_sing(image, TSK_IMG_TYPE_DETECT, 0);
+  if (img == nullptr) {
+    ImageError(run, image, LibraryError("cannot be read as a disk image"));
+    return;
+  }
+  if (const char* format = UnreadFormatOf(img)) {
+    ImageError(run, image, std::string("a ") + format + " image, a format that cannot be read here (convert it to raw)");
+    tsk_img_close(img);
+    return;
+  }
+  TSK_VS_INFO* table = tsk_vs_open(img, 0, TSK_VS_TYPE_DETECT);
+  if (table != nullptr) {
+    ScanPartitions(run, table, image, imageNumber);
+    tsk_vs_close(table);
+  } else {
+    // No partition table: the image may be one volume, its file system at offset 0.
+    tsk_error_reset();
+    TSK_FS_INFO* fs = tsk_fs_open_img(img, 0, TSK_FS_TYPE_DETECT);
+    if (fs == nullptr) {
+      const std::string failure = LibraryError("cannot be read");
+      if (const char* named = NamedVolumeFormat(img, 0)) {
+        ImageError(run, image, std::string("no partition table, and the volume's boot sector names ") + named +
+                                   ", but the volume " + failure);
+      } else {
+        ImageError(run, image, "neither a partition table nor a file system that can be read");
+      }
+    } else {
+      VolumePlace place;
+      place.image = image;
+      ScanFileSystem(run, fs, place, imageNumber << 32);
+      tsk_fs_close(fs);
+    }
+  }
+  tsk_img_close(img);
+}
+
+int Refuse(const char* text) {
+  std::fprintf(stderr, "pestkill-scan: %s\n", text);
+  return ExitError;
+}
+
+}  // namespace
+
+int RunDiskImageScan(const ScanOptions& options) {
+  if (options.windowsRoot.root != nullptr) return Refuse("--image and --windows-root cannot be given together");
+  if (options.fileList != nullptr) return Refuse("--image takes its images as PATHs, not from --file-list");
+  ScanRun run;
+  run.options = options;
+  ConfigureRun(&run);
+  CatchStopSignals();
+  StartReport(&run.report);
+  uint64_t imageNumber = 0;
+  for (const char* image : options.paths) {
+    if (Stopping(run)) break;
+    ScanDiskImage(&run, image, ++imageNumber);
+  }
+  const int stopSignal = StopSignal();
+  ReportSummary(&run.report, stopSignal);
+  return ExitStatusFor(run.report, stopSignal);
+}

@@ -1,0 +1,28 @@
+#include <cstdio>
+
+#include "tools/pestkill-scan/disk_image/disk_image_scan.h"
+
+namespace {
+
+const char Usage[] =
+    "\n"
+    "Disk images, read without mounting them (a Linux build that links libtsk):\n"
+    "      --image      each PATH is a disk image: raw or split raw (.dd, .001, from\n"
+    "                   the first file), EWF (.E01, split from the first file), VHD,\n"
+    "                   VMDK or AFF. Every partition of its table (MBR, GPT), or the\n"
+    "                   image as one volume, is read with its file system (NTFS, FAT,\n"
+    "                   exFAT, ext) and every file in it is judged as -r judges a\n"
+    "                   tree, however deep. Lines name IMAGE#pN@SECTOR/PATH (N the\n"
+    "                   partition's slot in its table, SECTOR its first sector) or\n"
+    "                   IMAGE#volume/PATH for an image without a partition table.\n"
+    "                   A partition without a file system that can be read is\n"
+    "                   passed over with its type. The image is only read.\n"
+    "With --json each file also gives \"image\":PATH,\"partition\":{\"index\":N,\n"
+    "\"start_sector\":N}|null,\"inner_path\":PATH,\"inode\":N,\"deleted\":BOOL,\n"
+    "\"stream\":NAME|null. A format that cannot be read (QCOW2, VHDX, a BitLocker\n"
+    "volume) is an ERROR line naming it. Files are judged one at a time (-j has no\n"
+    "effect); --exclude applies to the paths inside the volumes.\n";
+
+}  // namespace
+
+void PrintDiskImageUsage(FILE* stream) { std::fputs(Usage, stream); }
