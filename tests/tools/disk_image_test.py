@@ -27,7 +27,11 @@ import unittest
 
 ARGS = None
 TIMEOUT = 300
-TOOLS = ["mkntfs", "ntfs-3g", "qemu-img", "ewfacquire", "sfdisk", "mke2fs"]
+TOOLS = ["mkntfs", "ntfs-3g", "qemu-img", "ewfacquire", "sfdisk", "mke2fs", "setfattr"]
+# What the image scan finds beyond the mounted volume's files: (inner path, stream,
+# deleted, variant).
+HIDDEN = [("/ProgramData/readme.txt", "svchost.exe", False, "C"), ("/Temp", "payload", False, "A"),
+          ("/Temp/dropped.exe", None, True, "B")]
 VOLUME_BYTES = 48 << 20
 SECTOR = 512
 FIRST_PARTITION = 2048  # sectors
@@ -43,11 +47,18 @@ def scan(*arguments):
     return done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace")
 
 
-def scan_json(*arguments):
+def scan_records(*arguments):
+    """Every JSON line but the summary, which must come last, and the summary."""
     status, out, err = scan("--json", *arguments)
     records = [json.loads(line) for line in out.splitlines() if line.strip()]
     assert records and "summary" in records[-1], out[-500:] + err[-500:]
     return status, records[:-1], records[-1]["summary"], err
+
+
+def scan_json(*arguments):
+    """The entries' lines (not the volumes' closing lines), the summary."""
+    status, records, summary, err = scan_records(*arguments)
+    return status, [r for r in records if "volume" not in r], summary, err
 
 
 def write(path, data):
@@ -65,7 +76,14 @@ def state_of(path):
 
 
 def detections_of(records):
-    return sorted((r["inner_path"], r["variant"]) for r in records if r["verdict"] == "infected")
+    """The plain files' detections, as a mount shows them."""
+    return sorted((r["inner_path"], r["variant"]) for r in records
+                  if r["verdict"] == "infected" and r["stream"] is None and not r["deleted"])
+
+
+def hidden_of(records):
+    return sorted((r["inner_path"], r["stream"], r["deleted"], r["variant"]) for r in records
+                  if r["verdict"] == "infected" and (r["stream"] is not None or r["deleted"]))
 
 
 class Built:
@@ -114,6 +132,18 @@ class Built:
                 target = os.path.join(mount, relative)
                 os.makedirs(os.path.dirname(target), exist_ok=True)
                 shutil.copyfile(os.path.join(cls.tree, relative), target)
+            # What a mount does not show: a variant image in a named stream of a
+            # text file and of a directory, and a deleted one. And an 8.3 name
+            # beside a long one: the file is judged once.
+            write(os.path.join(mount, "ProgramData", "readme.txt"), b"nothing to see here\r\n")
+            write(os.path.join(mount, "ProgramData", "readme.txt:svchost.exe"), image["C"])
+            write(os.path.join(mount, "Temp:payload"), image["A"])
+            write(os.path.join(mount, "Temp", "dropped.exe"), image["B"])
+            os.sync()
+            os.remove(os.path.join(mount, "Temp", "dropped.exe"))
+            long_name = os.path.join(mount, "Program Files", "Common", "Long Helper Name.exe")
+            shutil.copyfile(os.path.join(cls.tree, "Tools", "variant-a.exe"), long_name)
+            run("setfattr", "-n", "system.ntfs_dos_name", "-v", "LONGHE~1.EXE", long_name)
         finally:
             run("umount", mount)
         # -r on the same volume mounted read-only: the detections the image scan must give.
@@ -179,7 +209,8 @@ class BuiltImages(unittest.TestCase):
 
     def test_mounted_volume_finds_the_planted_files(self):
         # The reference itself: the three variant images and the deep one, not the near miss.
-        self.assertEqual(len(Built.mounted_detections), 4, Built.mounted_detections)
+        # The three variant images, the long-named copy and the deep one; not the near miss.
+        self.assertEqual(len(Built.mounted_detections), 5, Built.mounted_detections)
 
     def test_every_container_gives_the_mounted_detections_and_stays_unchanged(self):
         for name, files in sorted(Built.images.items()):
@@ -194,6 +225,7 @@ class BuiltImages(unittest.TestCase):
                     self.assertIn(("/srv/share/tool.exe", "A"), found)
                 else:
                     self.assertEqual(found, Built.mounted_detections, err)
+                self.assertEqual(hidden_of(records), sorted(HIDDEN))
                 self.assertEqual(status, 1, err)
                 self.assertEqual(summary["errors"], 0, err)
                 deep = [r for r in records if r.get("inner_path", "").endswith("/deep.exe")]
@@ -241,7 +273,39 @@ class BuiltImages(unittest.TestCase):
     def test_several_images_in_one_run(self):
         status, records, summary, err = scan_json("--image", Built.images["raw"][0], Built.images["vmdk"][0])
         self.assertEqual(status, 1, err)
-        self.assertEqual(summary["infected"], 2 * len(Built.mounted_detections))
+        self.assertEqual(summary["infected"], 2 * (len(Built.mounted_detections) + len(HIDDEN)))
+
+    def test_streams_and_deleted_files_are_named_so(self):
+        raw = Built.images["raw"][0]
+        status, out, err = scan("--image", raw)
+        self.assertIn(raw + "#volume/ProgramData/readme.txt:svchost.exe: Trojan.Kestrelon.Gen FOUND\n", out)
+        self.assertIn(raw + "#volume/Temp:payload: Trojan.Kestrelon.Gen FOUND\n", out)
+        self.assertIn(raw + "#volume/Temp/dropped.exe (deleted): Trojan.Kestrelon.Gen FOUND\n", out)
+        # One line per volume: the names walked against the entries in use.
+        counts = [line for line in err.splitlines() if line.startswith(raw + "#volume: ")]
+        self.assertEqual(len(counts), 1, err)
+        _, records, _, _ = scan_records("--image", "-a", raw)
+        volume = [r for r in records if "volume" in r]
+        self.assertEqual(len(volume), 1)
+        self.assertGreaterEqual(volume[0]["names"], volume[0]["directories"] + 15)
+        self.assertGreater(volume[0]["metadata_in_use"], volume[0]["directories"])
+        # The short name is the same file: judged once, under the long name.
+        helper = [r["inner_path"] for r in records if r.get("inner_path", "").startswith("/Program Files/Common/L")]
+        self.assertEqual(helper, ["/Program Files/Common/Long Helper Name.exe"])
+
+    def test_a_truncated_image_leaves_files_not_checked_never_clean(self):
+        cut = os.path.join(Built.work, "truncated.raw")
+        shutil.copyfile(Built.images["raw"][0], cut)
+        with open(cut, "r+b") as f:
+            f.truncate(VOLUME_BYTES // 4)
+        status, records, summary, err = scan_json("--image", cut)
+        unread = [r for r in records if r["verdict"] == "not checked"
+                  and r["reason"].startswith("the image could not be read whole")]
+        self.assertTrue(unread, err)
+        self.assertEqual(summary["errors"], 0, err)
+        # Whatever was read is judged as before; nothing unread passes for clean.
+        clean = [r for r in records if r["verdict"] == "clean"]
+        self.assertFalse([r for r in clean if r["inner_path"].endswith(".exe")], clean)
 
     def test_unreadable_and_missing_images_are_one_error_each(self):
         qcow = os.path.join(Built.work, "volume.qcow2")
@@ -257,7 +321,7 @@ class BuiltImages(unittest.TestCase):
                 self.assertTrue(errors[0].startswith(path + ": ERROR "), errors[0])
                 self.assertIn(said, errors[0])
                 # The scan went on to the next image.
-                self.assertEqual(out.count("FOUND"), len(Built.mounted_detections), out)
+                self.assertEqual(out.count("FOUND"), len(Built.mounted_detections) + len(HIDDEN), out)
                 self.assertEqual(status, 1)
 
 

@@ -12,6 +12,8 @@
 #include "tools/pestkill-scan/disk_image/volume_walk.h"
 #include "tools/pestkill-scan/file_scan.h"
 #include "tools/pestkill-scan/glob_match.h"
+#include "tools/pestkill-scan/json_text.h"
+#include "tools/pestkill-scan/name_text.h"
 #include "tools/pestkill-scan/stop_signal.h"
 
 namespace {
@@ -64,40 +66,145 @@ bool AdmitVolumeEntry(void* context, const std::string& inner, const char* name)
   return true;
 }
 
-// A regular file: its data judged through the library's reads of the image.
-void OnVolumeFile(void* context, const std::string& inner, TSK_FS_FILE* file) {
+// The data attribute of a file that Windows compressed (WOF, CompactOS): its
+// unnamed data is empty and the content lies, compressed, in this stream.
+constexpr char WofStream[] = "WofCompressedData";
+
+bool IsNamedStream(const TSK_FS_ATTR* attribute) {
+  return attribute->type == TSK_FS_ATTR_TYPE_NTFS_DATA && attribute->name != nullptr && attribute->name[0] != 0 &&
+         std::strcmp(attribute->name, "$Data") != 0;
+}
+
+// Why the attribute's bytes cannot be judged as they are read, or null.
+const char* UnjudgedContent(TSK_FS_FILE* file, const TSK_FS_ATTR* attribute) {
+  if ((attribute->flags & TSK_FS_ATTR_ENC) != 0) return "encrypted by the file system (EFS), which is not read";
+  const int count = tsk_fs_file_attr_getsize(file);
+  for (int i = 0; i < count; ++i) {
+    const TSK_FS_ATTR* other = tsk_fs_file_attr_get_idx(file, i);
+    if (other != nullptr && IsNamedStream(other) && std::strcmp(other->name, WofStream) == 0)
+      return "compressed by Windows (WOF/CompactOS), which is not read";
+  }
+  tsk_error_reset();
+  return nullptr;
+}
+
+// One attribute judged and reported: a read the library could not do makes the
+// file "not checked", never clean.
+void JudgeAttribute(VolumeScan* scan, const VolumeEntry& entry, const TSK_FS_ATTR* attribute, const char* stream) {
+  ScanRun* run = scan->run;
+  std::string path = EntryPath(scan->place, entry.inner, stream);
+  if (entry.deleted) path += entry.reallocated ? " (deleted, realloc)" : " (deleted)";
+  run->report.entryMembers = EntryMembers(scan->place, entry.inner, entry.file->meta->addr, entry.deleted, stream);
+  if (entry.deleted) run->report.entryMembers += entry.reallocated ? ",\"realloc\":true" : ",\"realloc\":false";
+  FileJudgement judgement;
+  if (const char* unjudged = UnjudgedContent(entry.file, attribute)) {
+    judgement.verdict = Verdict::NotChecked;
+    judgement.reason = unjudged;
+  } else {
+    AttributeReading reading;
+    reading.attribute = attribute;
+    const ReadSource source = AttributeReadSource(&reading);
+    JudgeSourceSignatures(*run, source, static_cast<uint64_t>(attribute->size), &judgement);
+    if (reading.failed && judgement.verdict != Verdict::Infected) {
+      judgement.verdict = Verdict::NotChecked;
+      judgement.reason = "the image could not be read whole: " + reading.failure;
+    }
+  }
+  ReportJudgement(run, path.c_str(), judgement);
+  run->report.entryMembers.clear();
+}
+
+// A regular file (its data and each named stream) or a directory (its named
+// streams), each judged through the library's reads of the image.
+void OnVolumeEntry(void* context, const VolumeEntry& entry) {
   VolumeScan* scan = static_cast<VolumeScan*>(context);
   ScanRun* run = scan->run;
-  const uint64_t inode = file->meta->addr;
-  const std::string path = EntryPath(scan->place, inner);
-  run->report.entryMembers = EntryMembers(scan->place, inner, inode, false, nullptr);
-  if (FirstTimeJudged(run, path.c_str(), FileIdentity{scan->key, inode})) {
+  const uint64_t inode = entry.file->meta->addr;
+  tsk_error_reset();
+  const TSK_FS_ATTR* data = entry.directory ? nullptr : tsk_fs_file_attr_get(entry.file);
+  // A deleted entry whose metadata no longer describes any data holds nothing to judge.
+  if (!entry.directory && data == nullptr && entry.deleted) {
     tsk_error_reset();
-    const TSK_FS_ATTR* data = tsk_fs_file_attr_get(file);
-    FileJudgement judgement;
+    return;
+  }
+  if (!entry.directory) {
+    const std::string path = EntryPath(scan->place, entry.inner);
+    run->report.entryMembers = EntryMembers(scan->place, entry.inner, inode, entry.deleted, nullptr);
+    // A reallocated entry's content belongs to the file now holding it, which is
+    // judged under its own name too: this name neither counts nor takes that turn.
+    const bool first = entry.reallocated || FirstTimeJudged(run, path.c_str(), FileIdentity{scan->key, inode});
+    run->report.entryMembers.clear();
+    if (!first) return;  // its streams were judged with it
     if (data == nullptr) {
+      FileJudgement judgement;
       judgement.verdict = Verdict::NotChecked;
       judgement.reason = LibraryError("its data cannot be found");
+      run->report.entryMembers = EntryMembers(scan->place, entry.inner, inode, entry.deleted, nullptr);
+      ReportJudgement(run, path.c_str(), judgement);
+      run->report.entryMembers.clear();
     } else {
-      const ReadSource source = AttributeReadSource(data);
-      JudgeSourceSignatures(*run, source, static_cast<uint64_t>(data->size), &judgement);
+      JudgeAttribute(scan, entry, data, nullptr);
     }
-    ReportJudgement(run, path.c_str(), judgement);
+  } else if (!run->judged.insert({scan->key, inode}).second) {
+    return;
   }
-  run->report.entryMembers.clear();
+  const int count = tsk_fs_file_attr_getsize(entry.file);
+  for (int i = 0; i < count && !Stopping(*run); ++i) {
+    const TSK_FS_ATTR* attribute = tsk_fs_file_attr_get_idx(entry.file, i);
+    if (attribute == nullptr || attribute == data || !IsNamedStream(attribute)) continue;
+    if (std::strcmp(attribute->name, WofStream) == 0) continue;  // the compressed content, reported above
+    JudgeAttribute(scan, entry, attribute, attribute->name);
+  }
+  tsk_error_reset();
+}
+
+// The volume's closing line: the names the walk met against the entries its
+// metadata holds, so that a walk that missed files shows it.
+void ReportVolumeCounts(ScanRun* run, const VolumePlace& place, const VolumeWalkCounts& counts, bool counted,
+                        uint64_t inUse) {
+  ScanReport* report = &run->report;
+  const std::string name = VolumeName(place);
+  if (report->form == OutputForm::Json && BeginRecord(report)) {
+    std::fputc('{', stdout);
+    PutJsonPathMembers(stdout, "volume", name.c_str());
+    std::fputs(VolumeMembers(place).c_str(), stdout);
+    std::printf(",\"names\":%llu,\"deleted_names\":%llu,\"directories\":%llu,\"metadata_in_use\":",
+                static_cast<unsigned long long>(counts.names), static_cast<unsigned long long>(counts.deletedNames),
+                static_cast<unsigned long long>(counts.directories));
+    if (counted) {
+      std::printf("%llu}\n", static_cast<unsigned long long>(inUse));
+    } else {
+      std::fputs("null}\n", stdout);
+    }
+    EndRecord(report);
+  }
+  BeginErrorLine(report);
+  PutEscapedName(stderr, name.c_str());
+  std::fprintf(stderr, ": %llu names in use and %llu deleted names walked in %llu directories; ",
+               static_cast<unsigned long long>(counts.names), static_cast<unsigned long long>(counts.deletedNames),
+               static_cast<unsigned long long>(counts.directories));
+  if (counted) {
+    std::fprintf(stderr, "%llu metadata entries in use\n", static_cast<unsigned long long>(inUse));
+  } else {
+    std::fputs("the metadata entries in use could not be counted\n", stderr);
+  }
 }
 
 void ScanFileSystem(ScanRun* run, TSK_FS_INFO* fs, const VolumePlace& place, uint64_t key) {
   VolumeScan scan{run, place, key};
   VolumeWalkVisitor visitor;
   visitor.context = &scan;
-  visitor.file = OnVolumeFile;
+  visitor.entry = OnVolumeEntry;
   visitor.error = OnVolumeError;
   visitor.skipped = OnVolumeSkipped;
   visitor.admit = AdmitVolumeEntry;
   visitor.stopping = OnVolumeStopping;
   VolumeWalkCounts counts;
   WalkVolume(fs, visitor, &counts);
+  if (Stopping(*run)) return;
+  uint64_t inUse = 0;
+  const bool counted = CountMetadataInUse(fs, &inUse);
+  ReportVolumeCounts(run, place, counts, counted, inUse);
 }
 
 void ImageError(ScanRun* run, const char* image, const std::string& reason) {

@@ -5,7 +5,8 @@ namespace {
 // As pread on a descriptor: the end of the data gives 0, not an error (the library
 // refuses an offset at or past the end).
 int64_t ReadAttributeAt(void* context, void* buffer, uint64_t count, int64_t offset) {
-  const TSK_FS_ATTR* attribute = static_cast<const TSK_FS_ATTR*>(context);
+  AttributeReading* reading = static_cast<AttributeReading*>(context);
+  const TSK_FS_ATTR* attribute = reading->attribute;
   if (offset < 0) return -1;
   if (offset >= attribute->size) return 0;
   const uint64_t left = static_cast<uint64_t>(attribute->size - offset);
@@ -13,14 +14,20 @@ int64_t ReadAttributeAt(void* context, void* buffer, uint64_t count, int64_t off
   tsk_error_reset();
   const ssize_t got = tsk_fs_attr_read(attribute, offset, static_cast<char*>(buffer), count,
                                        TSK_FS_FILE_READ_FLAG_NONE);
+  if (got < 0 && !reading->failed) {
+    reading->failed = true;
+    const char* detail = tsk_error_get();
+    reading->failure = detail != nullptr && *detail != 0 ? detail : "read error";
+  }
+  tsk_error_reset();
   return got < 0 ? -1 : static_cast<int64_t>(got);
 }
 
 }  // namespace
 
-ReadSource AttributeReadSource(const TSK_FS_ATTR* attribute) {
+ReadSource AttributeReadSource(AttributeReading* reading) {
   ReadSource source;
-  source.context = const_cast<TSK_FS_ATTR*>(attribute);
+  source.context = reading;
   source.readAt = ReadAttributeAt;
   return source;
 }

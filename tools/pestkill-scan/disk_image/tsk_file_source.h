@@ -4,7 +4,17 @@
 
 #include <tsk/libtsk.h>
 
+#include <string>
+
 #include "tools/pestkill-scan/read_layer.h"
 
-// source reads attribute, which must stay open while source is used.
-ReadSource AttributeReadSource(const TSK_FS_ATTR* attribute);
+// What the source reads, and the first read it could not do: a file that could not
+// be read whole is not judged clean.
+struct AttributeReading {
+  const TSK_FS_ATTR* attribute = nullptr;
+  bool failed = false;
+  std::string failure;  // the library's words
+};
+
+// source reads reading->attribute, which must stay open while source is used.
+ReadSource AttributeReadSource(AttributeReading* reading);
