@@ -25,6 +25,9 @@ import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import windows_root_test as windows_layout  # the Windows volume of the --windows-root tests
+
 ARGS = None
 TIMEOUT = 300
 TOOLS = ["mkntfs", "ntfs-3g", "qemu-img", "ewfacquire", "sfdisk", "mke2fs", "setfattr"]
@@ -56,9 +59,9 @@ def scan_records(*arguments):
 
 
 def scan_json(*arguments):
-    """The entries' lines (not the volumes' closing lines), the summary."""
+    """The entries' lines (not the volumes' or the hives'), the summary."""
     status, records, summary, err = scan_records(*arguments)
-    return status, [r for r in records if "volume" not in r], summary, err
+    return status, [r for r in records if "verdict" in r], summary, err
 
 
 def write(path, data):
@@ -78,7 +81,23 @@ def state_of(path):
 def detections_of(records):
     """The plain files' detections, as a mount shows them."""
     return sorted((r["inner_path"], r["variant"]) for r in records
-                  if r["verdict"] == "infected" and r["stream"] is None and not r["deleted"])
+                  if r["verdict"] == "infected" and r["stream"] is None and not r["deleted"]
+                  and r.get("rule") != "winlogon impostor")
+
+
+def windows_detections_of(records, prefix):
+    """(inner path, rule, variant) of each detection and the changes they list
+    together (each is listed by the first detection that needs it, so which one
+    that is follows the walk's order), every path made relative to the volume
+    (prefix: where the volume's paths begin)."""
+    found, changes = [], set()
+    for r in records:
+        if r.get("verdict") != "infected" or r.get("stream") is not None or r.get("deleted"):
+            continue
+        found.append((r["path"][len(prefix):], r.get("rule"), r["variant"]))
+        for change in r.get("changes", []):
+            changes.add(json.dumps(change, sort_keys=True).replace(json.dumps(prefix)[1:-1], ""))
+    return sorted(found), sorted(changes)
 
 
 def hidden_of(records):
@@ -93,6 +112,8 @@ class Built:
     tree = None
     images = {}
     mounted_detections = None
+    windows_detections = None
+    windows_hives = None
 
     @classmethod
     def build(cls):
@@ -138,20 +159,30 @@ class Built:
             write(os.path.join(mount, "ProgramData", "readme.txt"), b"nothing to see here\r\n")
             write(os.path.join(mount, "ProgramData", "readme.txt:svchost.exe"), image["C"])
             write(os.path.join(mount, "Temp:payload"), image["A"])
-            write(os.path.join(mount, "Temp", "dropped.exe"), image["B"])
-            os.sync()
-            os.remove(os.path.join(mount, "Temp", "dropped.exe"))
             long_name = os.path.join(mount, "Program Files", "Common", "Long Helper Name.exe")
             shutil.copyfile(os.path.join(cls.tree, "Tools", "variant-a.exe"), long_name)
             run("setfattr", "-n", "system.ntfs_dos_name", "-v", "LONGHE~1.EXE", long_name)
+            # The Windows system volume of the --windows-root tests: hives, impostors,
+            # near misses, image debuggers.
+            windows_layout.ARGS = argparse.Namespace(images_tool=ARGS.images_tool, corpus=ARGS.hive_corpus,
+                                                     scanner=ARGS.scanner)
+            windows_layout.Volume(mount)
+            # Deleted last, so that no later file takes its entry or its name's place.
+            write(os.path.join(mount, "Temp", "dropped.exe"), image["B"])
+            os.sync()
+            os.remove(os.path.join(mount, "Temp", "dropped.exe"))
         finally:
             run("umount", mount)
-        # -r on the same volume mounted read-only: the detections the image scan must give.
+        # The same volume mounted read-only: the detections the image scan must give,
+        # -r's and --windows-root's.
         run("ntfs-3g", "-o", "ro", raw, mount)
         try:
             status, records, _, _ = scan_json("-r", mount)
             cls.mounted_detections = sorted(
                 ("/" + os.path.relpath(r["path"], mount), r["variant"]) for r in records if r["verdict"] == "infected")
+            status, records, _, _ = scan_records("--windows-root", mount)
+            cls.windows_detections = windows_detections_of(records, mount)
+            cls.windows_hives = sorted(r["hive"][len(mount):] for r in records if "hive" in r)
         finally:
             run("umount", mount)
 
@@ -209,8 +240,27 @@ class BuiltImages(unittest.TestCase):
 
     def test_mounted_volume_finds_the_planted_files(self):
         # The reference itself: the three variant images and the deep one, not the near miss.
-        # The three variant images, the long-named copy and the deep one; not the near miss.
-        self.assertEqual(len(Built.mounted_detections), 5, Built.mounted_detections)
+        # The three variant images, the long-named copy, the deep one and the Windows
+        # volume's variant started as the logon program; not the near miss.
+        self.assertEqual(len(Built.mounted_detections), 6, Built.mounted_detections)
+        rules = [d[1] for d in Built.windows_detections[0]]
+        self.assertEqual(rules.count("signature"), 6, Built.windows_detections)
+        self.assertGreaterEqual(rules.count("winlogon impostor"), 4, Built.windows_detections)
+        self.assertEqual(len(Built.windows_hives), 5, Built.windows_hives)
+
+    def test_the_windows_roads_give_what_they_give_on_the_mounted_volume(self):
+        for name in ["raw", "vhd dynamic", "ewf split", "gpt"]:
+            with self.subTest(container=name):
+                image = Built.images[name][0]
+                status, records, summary, err = scan_records("--image", image)
+                volume = [r["volume"] for r in records if "volume" in r and r["volume"].startswith(image + "#")]
+                prefix = [v for v in volume if v.endswith("#volume") or v.endswith("@%d" % FIRST_PARTITION)][0]
+                self.assertEqual(windows_detections_of([r for r in records if r.get("path", "").startswith(prefix + "/")],
+                                                       prefix), Built.windows_detections)
+                hives = sorted(r["hive"][len(prefix):] for r in records if "hive" in r)
+                self.assertEqual(hives, Built.windows_hives)
+                self.assertTrue(all(r["state"] == "read" for r in records if "hive" in r), err)
+                self.assertEqual(summary["errors"], 0, err)
 
     def test_every_container_gives_the_mounted_detections_and_stays_unchanged(self):
         for name, files in sorted(Built.images.items()):
@@ -273,7 +323,7 @@ class BuiltImages(unittest.TestCase):
     def test_several_images_in_one_run(self):
         status, records, summary, err = scan_json("--image", Built.images["raw"][0], Built.images["vmdk"][0])
         self.assertEqual(status, 1, err)
-        self.assertEqual(summary["infected"], 2 * (len(Built.mounted_detections) + len(HIDDEN)))
+        self.assertEqual(summary["infected"], 2 * (len(Built.windows_detections[0]) + len(HIDDEN)))
 
     def test_streams_and_deleted_files_are_named_so(self):
         raw = Built.images["raw"][0]
@@ -302,7 +352,10 @@ class BuiltImages(unittest.TestCase):
         unread = [r for r in records if r["verdict"] == "not checked"
                   and r["reason"].startswith("the image could not be read whole")]
         self.assertTrue(unread, err)
-        self.assertEqual(summary["errors"], 0, err)
+        # Hives cut short are errors of their own; nothing else is.
+        errors = [line for line in err.splitlines() if ": ERROR " in line]
+        self.assertEqual(summary["errors"], len(errors))
+        self.assertFalse([e for e in errors if "the hive cannot be read whole from the image" not in e], err)
         # Whatever was read is judged as before; nothing unread passes for clean.
         clean = [r for r in records if r["verdict"] == "clean"]
         self.assertFalse([r for r in clean if r["inner_path"].endswith(".exe")], clean)
@@ -321,7 +374,7 @@ class BuiltImages(unittest.TestCase):
                 self.assertTrue(errors[0].startswith(path + ": ERROR "), errors[0])
                 self.assertIn(said, errors[0])
                 # The scan went on to the next image.
-                self.assertEqual(out.count("FOUND"), len(Built.mounted_detections) + len(HIDDEN), out)
+                self.assertEqual(out.count("FOUND"), len(Built.windows_detections[0]) + len(HIDDEN), out)
                 self.assertEqual(status, 1)
 
 
@@ -384,6 +437,7 @@ def main():
     parser.add_argument("--images-tool", required=True)
     parser.add_argument("--corpus", required=True)
     parser.add_argument("--runtime-scanner")
+    parser.add_argument("--hive-corpus", required=True, help="the fetched files, with the empty hive")
     ARGS, rest = parser.parse_known_args()
     missing = [t for t in TOOLS if shutil.which(t) is None]
     if os.geteuid() != 0 or not os.path.exists("/dev/fuse") or missing:

@@ -15,16 +15,50 @@
 #include "tools/pestkill-scan/json_text.h"
 #include "tools/pestkill-scan/name_text.h"
 #include "tools/pestkill-scan/stop_signal.h"
+#ifdef PESTKILL_IMAGE_REGISTRY
+#include "tools/pestkill-scan/disk_image/image_registry.h"
+#include "tools/pestkill-scan/windows_root/windows_root_report.h"
+#endif
 
 namespace {
 
 // One volume being walked: the run, where the volume lies, and the key that tells
 // its files from those of the other volumes for "judged once".
 struct VolumeScan {
-  ScanRun* run;
+  ScanRun* run = nullptr;
   VolumePlace place;
-  uint64_t key;
+  uint64_t key = 0;
+#ifdef PESTKILL_IMAGE_REGISTRY
+  bool windows = false;  // a Windows system volume: both detection roads, with its registry
+  VolumeRules rules;
+#endif
 };
+
+// The impostor rule for a file's name in use, on a Windows system volume.
+bool ImpostorName(const VolumeScan& scan, const std::string& inner, std::u16string* upperTarget) {
+#ifdef PESTKILL_IMAGE_REGISTRY
+  std::u16string windowsPath;
+  return scan.windows && WindowsPathInVolume(inner, &windowsPath) &&
+         HoldsImpostorRule(scan.rules, windowsPath, upperTarget);
+#else
+  (void)scan, (void)inner, (void)upperTarget;
+  return false;
+#endif
+}
+
+// The judgement reported: with the Windows roads on a system volume (a detection
+// lists what --clean would change on it mounted), else as a scan of PATHs.
+void ReportEntry(VolumeScan* scan, const std::string& path, bool impostor, const std::u16string& upperTarget,
+                 const FileJudgement& judgement) {
+#ifdef PESTKILL_IMAGE_REGISTRY
+  if (scan->windows) {
+    ReportVolumeFile(scan->run, &scan->rules, path, impostor, upperTarget, judgement);
+    return;
+  }
+#endif
+  (void)impostor, (void)upperTarget;
+  ReportJudgement(scan->run, path.c_str(), judgement);
+}
 
 std::string LibraryError(const char* what) {
   const char* detail = tsk_error_get();
@@ -90,7 +124,8 @@ const char* UnjudgedContent(TSK_FS_FILE* file, const TSK_FS_ATTR* attribute) {
 
 // One attribute judged and reported: a read the library could not do makes the
 // file "not checked", never clean.
-void JudgeAttribute(VolumeScan* scan, const VolumeEntry& entry, const TSK_FS_ATTR* attribute, const char* stream) {
+void JudgeAttribute(VolumeScan* scan, const VolumeEntry& entry, const TSK_FS_ATTR* attribute, const char* stream,
+                    bool impostor = false, const std::u16string& upperTarget = std::u16string()) {
   ScanRun* run = scan->run;
   std::string path = EntryPath(scan->place, entry.inner, stream);
   if (entry.deleted) path += entry.reallocated ? " (deleted, realloc)" : " (deleted)";
@@ -110,7 +145,7 @@ void JudgeAttribute(VolumeScan* scan, const VolumeEntry& entry, const TSK_FS_ATT
       judgement.reason = "the image could not be read whole: " + reading.failure;
     }
   }
-  ReportJudgement(run, path.c_str(), judgement);
+  ReportEntry(scan, path, impostor, upperTarget, judgement);
   run->report.entryMembers.clear();
 }
 
@@ -132,7 +167,11 @@ void OnVolumeEntry(void* context, const VolumeEntry& entry) {
     run->report.entryMembers = EntryMembers(scan->place, entry.inner, inode, entry.deleted, nullptr);
     // A reallocated entry's content belongs to the file now holding it, which is
     // judged under its own name too: this name neither counts nor takes that turn.
-    const bool first = entry.reallocated || FirstTimeJudged(run, path.c_str(), FileIdentity{scan->key, inode});
+    // Every name in use is held against the impostor rule, the content judged once.
+    std::u16string upperTarget;
+    const bool impostor = !entry.deleted && ImpostorName(*scan, entry.inner, &upperTarget);
+    const bool first = entry.reallocated || impostor || FirstTimeJudged(run, path.c_str(), FileIdentity{scan->key, inode});
+    if (impostor) run->judged.insert({scan->key, inode});
     run->report.entryMembers.clear();
     if (!first) return;  // its streams were judged with it
     if (data == nullptr) {
@@ -143,7 +182,7 @@ void OnVolumeEntry(void* context, const VolumeEntry& entry) {
       ReportJudgement(run, path.c_str(), judgement);
       run->report.entryMembers.clear();
     } else {
-      JudgeAttribute(scan, entry, data, nullptr);
+      JudgeAttribute(scan, entry, data, nullptr, impostor, upperTarget);
     }
   } else if (!run->judged.insert({scan->key, inode}).second) {
     return;
@@ -191,7 +230,10 @@ void ReportVolumeCounts(ScanRun* run, const VolumePlace& place, const VolumeWalk
 }
 
 void ScanFileSystem(ScanRun* run, TSK_FS_INFO* fs, const VolumePlace& place, uint64_t key) {
-  VolumeScan scan{run, place, key};
+  VolumeScan scan;
+  scan.run = run;
+  scan.place = place;
+  scan.key = key;
   VolumeWalkVisitor visitor;
   visitor.context = &scan;
   visitor.entry = OnVolumeEntry;
@@ -199,6 +241,19 @@ void ScanFileSystem(ScanRun* run, TSK_FS_INFO* fs, const VolumePlace& place, uin
   visitor.skipped = OnVolumeSkipped;
   visitor.admit = AdmitVolumeEntry;
   visitor.stopping = OnVolumeStopping;
+#ifdef PESTKILL_IMAGE_REGISTRY
+  // A Windows system volume: its hives found and read before its files are judged.
+  if (TSK_FS_TYPE_ISNTFS(fs->ftype) && LoadImageRegistry(fs, place, &scan.rules)) {
+    scan.windows = true;
+    for (const VolumeHive& hive : scan.rules.registry.hives) {
+      run->report.entryMembers = VolumeMembers(place);
+      ReportHive(&run->report, hive, false);
+      run->report.entryMembers.clear();
+    }
+    if (!scan.rules.registry.systemRootFromHive)
+      ReportNote(&run->report, "SOFTWARE does not name the system root; C:\\Windows is assumed");
+  }
+#endif
   VolumeWalkCounts counts;
   WalkVolume(fs, visitor, &counts);
   if (Stopping(*run)) return;

@@ -24,13 +24,17 @@ const char Usage[] =
     "                   whole, or is compressed by Windows or encrypted, is \"not\n"
     "                   checked\". After each volume a line on standard error gives\n"
     "                   the names walked and the metadata entries in use.\n"
+    "                   An NTFS volume with Windows/System32/config/SOFTWARE or\n"
+    "                   DEFAULT is scanned as --windows-root scans it mounted (its\n"
+    "                   hives, the impostor rule, the changes --clean would make),\n"
+    "                   in a build that links libhivex; the image is never cleaned.\n"
     "With --json each file also gives \"image\":PATH,\"partition\":{\"index\":N,\n"
     "\"start_sector\":N}|null,\"inner_path\":PATH,\"inode\":N,\"deleted\":BOOL,\n"
     "\"stream\":NAME|null (and \"realloc\":BOOL when deleted); each volume closes with\n"
     "{\"volume\":NAME,...,\"names\":N,\"deleted_names\":N,\"directories\":N,\"metadata_in_use\":N|null}.\n"
-    "A format that cannot be read (QCOW2, VHDX, a BitLocker\n"
-    "volume) is an ERROR line naming it. Files are judged one at a time (-j has no\n"
-    "effect); --exclude applies to the paths inside the volumes.\n";
+    "A format that cannot be read (QCOW2, VHDX, a BitLocker volume) is an ERROR line\n"
+    "naming it. Files are judged one at a time (-j has no effect); --exclude applies\n"
+    "to the paths inside the volumes.\n";
 
 }  // namespace
 

@@ -111,7 +111,7 @@ void ReadDebuggers(const HiveFile& file, const char* key, VolumeHive* hive) {
   }
 }
 
-void ReadSystemDirectory(const HiveFile& file, VolumeRegistry* registry) {
+void ReadSystemDirectoryOf(const HiveFile& file, VolumeRegistry* registry) {
   std::u16string systemRoot = DefaultSystemRoot;
   std::string error;
   hive_node_h currentVersion = file.FindKey(CurrentVersionPath, &error);
@@ -134,6 +134,16 @@ void ReadSystemDirectory(const HiveFile& file, VolumeRegistry* registry) {
 
 void ReadHive(const RunDataCalls<char16_t>& calls, VolumeHive* hive) {
   hive->baseBlock = ReadBaseBlockState(hive->path);
+  ReadHiveKeys(calls, hive);
+}
+
+void ReadSystemDirectory(const VolumeHive& machine, VolumeRegistry* registry) {
+  HiveFile file;
+  std::string ignored;
+  if (file.Open(machine.path, 0, &ignored)) ReadSystemDirectoryOf(file, registry);
+}
+
+void ReadHiveKeys(const RunDataCalls<char16_t>& calls, VolumeHive* hive) {
   HiveFile file;
   if (!file.Open(hive->path, 0, &hive->error)) return;
   if (hive->role == HiveRole::Machine) {
@@ -157,10 +167,6 @@ void LoadVolumeRegistry(const std::string& root, const RunDataCalls<char16_t>& c
   for (VolumeHive& hive : registry->hives) {
     if (!hive.present) continue;
     ReadHive(calls, &hive);
-    if (hive.role == HiveRole::Machine && hive.readable) {
-      HiveFile file;
-      std::string ignored;
-      if (file.Open(hive.path, 0, &ignored)) ReadSystemDirectory(file, registry);
-    }
+    if (hive.role == HiveRole::Machine && hive.readable) ReadSystemDirectory(hive, registry);
   }
 }

@@ -31,6 +31,7 @@ struct VolumeHive {
   HiveRole role = HiveRole::User;
   std::string label;  // "HKLM\SOFTWARE", "HKU\.DEFAULT", "HKCU of NAME"
   std::string path;   // on the host; for a missing system hive where it was looked for
+  std::string shown;  // how the lines name it when that is not path (a hive inside a disk image)
   bool present = false;
   bool readable = false;  // opened and read; otherwise error says why
   std::string error;
@@ -53,3 +54,10 @@ void LoadVolumeRegistry(const std::string& root, const RunDataCalls<char16_t>& c
 
 // Reads one hive's Run values (and, for Machine, its Debugger values) into hive.
 void ReadHive(const RunDataCalls<char16_t>& calls, VolumeHive* hive);
+// The same without the base block, which the caller read from the hive's bytes.
+void ReadHiveKeys(const RunDataCalls<char16_t>& calls, VolumeHive* hive);
+// The system directory from SOFTWARE's SystemRoot, machine being that hive, read.
+void ReadSystemDirectory(const VolumeHive& machine, VolumeRegistry* registry);
+
+// The name the lines give the hive.
+inline const std::string& ShownPath(const VolumeHive& hive) { return hive.shown.empty() ? hive.path : hive.shown; }

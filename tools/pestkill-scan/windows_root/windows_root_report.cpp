@@ -48,7 +48,7 @@ void PutChangeText(const ScanReport* onStdout, FILE* out, const PlannedChange& c
   std::fputs("\" of ", out);
   PutName(onStdout, out, FullKey(change, registry));
   std::fputs(" in ", out);
-  PutName(onStdout, out, registry.hives[change.hive].path);
+  PutName(onStdout, out, ShownPath(registry.hives[change.hive]));
 }
 
 void PutChangeJson(FILE* out, const PlannedChange& change, const VolumeRegistry& registry) {
@@ -61,7 +61,7 @@ void PutChangeJson(FILE* out, const PlannedChange& change, const VolumeRegistry&
   std::fputs(change.kind == ChangeKind::DeleteRunValue ? "{\"change\":\"delete run value\","
                                                       : "{\"change\":\"delete debugger value\",",
              out);
-  PutJsonPathMembers(out, "hive", registry.hives[change.hive].path.c_str());
+  PutJsonPathMembers(out, "hive", ShownPath(registry.hives[change.hive]).c_str());
   std::fputs(",\"key\":", out);
   PutJsonString(out, FullKey(change, registry).c_str());
   std::fputs(",\"value\":", out);
@@ -76,7 +76,7 @@ void ReportHive(ScanReport* report, const VolumeHive& hive, bool clean) {
   if (failed) ++report->counts.errors;
   if (report->form == OutputForm::Json && BeginRecord(report)) {
     std::fputc('{', stdout);
-    PutJsonPathMembers(stdout, "hive", hive.path.c_str());
+    PutJsonPathMembers(stdout, "hive", ShownPath(hive).c_str());
     std::fputs(",\"key\":", stdout);
     PutJsonString(stdout, hive.role == HiveRole::User ? hive.label.c_str() : RootName(hive.role));
     std::printf(",\"state\":\"%s\"", !hive.present ? "missing" : failed ? "unreadable" : "read");
@@ -92,7 +92,7 @@ void ReportHive(ScanReport* report, const VolumeHive& hive, bool clean) {
   }
   if (failed) {
     BeginErrorLine(report);
-    PutEscapedName(stderr, hive.path.c_str());
+    PutEscapedName(stderr, ShownPath(hive).c_str());
     std::fputs(": ERROR ", stderr);
     PutEscapedName(stderr, hive.label.c_str());
     std::fputs(" hive: ", stderr);
@@ -101,7 +101,7 @@ void ReportHive(ScanReport* report, const VolumeHive& hive, bool clean) {
   }
   if (hive.baseBlock.Dirty()) {
     BeginErrorLine(report);
-    PutEscapedName(stderr, hive.path.c_str());
+    PutEscapedName(stderr, ShownPath(hive).c_str());
     std::fputs(": WARNING ", stderr);
     PutEscapedName(stderr, hive.label.c_str());
     std::fprintf(stderr,
@@ -120,6 +120,7 @@ void ReportDetection(ScanReport* report, const std::string& path, const char* ru
   if (report->form == OutputForm::Json) {
     std::fputc('{', stdout);
     PutJsonPathMembers(stdout, path.c_str());
+    std::fputs(report->entryMembers.c_str(), stdout);
     std::fputs(",\"verdict\":\"infected\",\"variant\":", stdout);
     if (variantLetter != 0) {
       std::printf("\"%c\"", variantLetter);
@@ -174,7 +175,7 @@ void ReportCleanResult(ScanReport* report, const PlannedChange& change, const Vo
   if (!done) {
     BeginErrorLine(report);
     PutEscapedName(stderr,
-                   (change.kind == ChangeKind::QuarantineFile ? change.file : registry.hives[change.hive].path).c_str());
+                   (change.kind == ChangeKind::QuarantineFile ? change.file : ShownPath(registry.hives[change.hive])).c_str());
     std::fputs(": ERROR --clean did not ", stderr);
     PutChangeText(nullptr, stderr, change, registry);
     std::fputs(": ", stderr);
