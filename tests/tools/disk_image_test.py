@@ -19,6 +19,7 @@ import gzip
 import hashlib
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -319,6 +320,32 @@ class BuiltImages(unittest.TestCase):
                 self.assertEqual(strip(mine.stdout), strip(plain.stdout))
                 self.assertEqual(mine.returncode, plain.returncode)
                 self.assertIn(b'"verdict":"infected"', mine.stdout)
+
+    def test_a_fault_or_hang_on_one_volume_ends_that_volume_alone(self):
+        preload = os.environ.get("PESTKILL_FAULT_PRELOAD")
+        if not preload:
+            self.skipTest("no planted-fault library")
+        disk = Built.images["gpt"][0]
+        ntfs = "%s#p" % disk
+        for kind, said in [("crash", "its scan ended on signal 11"), ("hang", "its scan took longer than 2 seconds")]:
+            with self.subTest(fault=kind):
+                environment = dict(os.environ, LD_PRELOAD=preload,
+                                   PESTKILL_PLANTED_FAULT="%s:%d" % (kind, FIRST_PARTITION))
+                done = subprocess.run([ARGS.scanner, "--image", "--volume-time-limit", "2", disk],
+                                      capture_output=True, timeout=60, env=environment)
+                out, err = done.stdout.decode(), done.stderr.decode()
+                errors = [line for line in err.splitlines() if ": ERROR " in line]
+                self.assertEqual(len(errors), 1, err)
+                self.assertRegex(errors[0], r"^%s\d+@%d: ERROR %s" % (re.escape(ntfs), FIRST_PARTITION, said))
+                # The next volume is scanned all the same; the exit status counts its detection.
+                self.assertIn("/srv/share/tool.exe: Trojan.Kestrelon.Gen FOUND", out)
+                self.assertEqual(done.returncode, 1, err)
+                self.assertIn("Errors: 1\n", err)
+                if kind == "crash":
+                    # What the volume reported before the fault stands, line by line.
+                    lines = [line for line in out.splitlines() if line.startswith(ntfs)]
+                    self.assertTrue(all(line.endswith("FOUND") for line in lines), lines)
+                    self.assertLess(len(lines), len(Built.windows_detections[0]))
 
     def test_several_images_in_one_run(self):
         status, records, summary, err = scan_json("--image", Built.images["raw"][0], Built.images["vmdk"][0])

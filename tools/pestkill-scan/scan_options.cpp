@@ -249,6 +249,14 @@ ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options) {
       options->fileList = value;
       continue;
     }
+    if (TakeValue("--volume-time-limit", argc, argv, &at, &value)) {  // disk images (disk_image/)
+      char* end = nullptr;
+      const long seconds = value != nullptr ? std::strtol(value, &end, 10) : 0;
+      if (value == nullptr || end == value || *end != 0 || seconds < 1 || seconds > 86400 * 7)
+        return RejectUsage("not a number of seconds from 1 to 604800", value != nullptr ? value : argument);
+      options->volumeSeconds = static_cast<int>(seconds);
+      continue;
+    }
     if (TakeValue("--jobs", argc, argv, &at, &value) || TakeShortValue('j', argc, argv, &at, &value)) {
       if (value == nullptr) return RejectUsage("missing N after", argument);
       if (!ParseJobs(value, &options->jobs)) return RejectUsage("not a number of jobs from 1 to 256", value);

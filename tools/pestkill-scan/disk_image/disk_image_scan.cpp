@@ -9,6 +9,7 @@
 #include "tools/pestkill-scan/disk_image/container_format.h"
 #include "tools/pestkill-scan/disk_image/entry_place.h"
 #include "tools/pestkill-scan/disk_image/tsk_file_source.h"
+#include "tools/pestkill-scan/disk_image/volume_process.h"
 #include "tools/pestkill-scan/disk_image/volume_walk.h"
 #include "tools/pestkill-scan/file_scan.h"
 #include "tools/pestkill-scan/glob_match.h"
@@ -74,6 +75,7 @@ void EntryLine(VolumeScan* scan, LineKind kind, const std::string& inner, uint64
   run->report.entryMembers = EntryMembers(scan->place, inner, inode, false, nullptr);
   QueueLine(run, kind, EntryPath(scan->place, inner).c_str(), reason);
   run->report.entryMembers.clear();
+  PublishVolumeCounts(run->report);
 }
 
 void OnVolumeError(void* context, const std::string& inner, const char* reason) {
@@ -147,6 +149,7 @@ void JudgeAttribute(VolumeScan* scan, const VolumeEntry& entry, const TSK_FS_ATT
   }
   ReportEntry(scan, path, impostor, upperTarget, judgement);
   run->report.entryMembers.clear();
+  PublishVolumeCounts(run->report);
 }
 
 // A regular file (its data and each named stream) or a directory (its named
@@ -276,35 +279,83 @@ const char* NamedVolumeFormat(TSK_IMG_INFO* img, TSK_OFF_T offset) {
 
 // The partitions of the table, each with a file system the library reads walked,
 // each other allocated one passed over with its type.
-void ScanPartitions(ScanRun* run, TSK_VS_INFO* table, const char* image, uint64_t imageNumber) {
-  for (TSK_PNUM_T index = 0; index < table->part_count && !Stopping(*run); ++index) {
-    const TSK_VS_PART_INFO* part = tsk_vs_part_get(table, index);
-    if (part == nullptr || (part->flags & TSK_VS_PART_FLAG_ALLOC) == 0) continue;
-    VolumePlace place;
-    place.image = image;
-    place.partition = static_cast<int64_t>(part->addr);
-    place.startSector = static_cast<uint64_t>(part->start);
-    tsk_error_reset();
-    TSK_FS_INFO* fs = tsk_fs_open_vol(part, TSK_FS_TYPE_DETECT);
-    run->report.entryMembers = VolumeMembers(place);
-    if (fs == nullptr) {
-      const std::string failure = LibraryError("cannot be read");
-      if (const char* named = NamedVolumeFormat(table->img_info, table->offset + static_cast<TSK_OFF_T>(part->start * table->block_size))) {
-        QueueLine(run, LineKind::Error, VolumeName(place).c_str(),
-                  (std::string("its boot sector names ") + named + ", but the volume " + failure).c_str());
-        run->report.entryMembers.clear();
-        continue;
-      }
+// One partition of the table, in its own process: walked when it has a file
+// system the library reads, passed over with its type when it has none.
+struct PartitionToScan {
+  ScanRun* run;
+  TSK_VS_INFO* table;
+  const TSK_VS_PART_INFO* part;
+  VolumePlace place;
+  uint64_t key;
+};
+
+void ScanPartition(void* context) {
+  const PartitionToScan* scan = static_cast<const PartitionToScan*>(context);
+  ScanRun* run = scan->run;
+  const TSK_VS_PART_INFO* part = scan->part;
+  const VolumePlace& place = scan->place;
+  tsk_error_reset();
+  TSK_FS_INFO* fs = tsk_fs_open_vol(part, TSK_FS_TYPE_DETECT);
+  run->report.entryMembers = VolumeMembers(place);
+  if (fs == nullptr) {
+    const std::string failure = LibraryError("cannot be read");
+    const TSK_OFF_T start = scan->table->offset + static_cast<TSK_OFF_T>(part->start * scan->table->block_size);
+    if (const char* named = NamedVolumeFormat(scan->table->img_info, start)) {
+      QueueLine(run, LineKind::Error, VolumeName(place).c_str(),
+                (std::string("its boot sector names ") + named + ", but the volume " + failure).c_str());
+    } else {
       const std::string reason = std::string("partition of type \"") + (part->desc != nullptr ? part->desc : "?") +
                                  "\": no file system that can be read";
       QueueLine(run, LineKind::Skipped, VolumeName(place).c_str(), reason.c_str());
-      run->report.entryMembers.clear();
-      continue;
     }
     run->report.entryMembers.clear();
-    ScanFileSystem(run, fs, place, (imageNumber << 32) | (static_cast<uint64_t>(part->addr) + 1));
-    tsk_fs_close(fs);
+    return;
   }
+  run->report.entryMembers.clear();
+  ScanFileSystem(run, fs, place, scan->key);
+  tsk_fs_close(fs);
+}
+
+void ScanPartitions(ScanRun* run, TSK_VS_INFO* table, const char* image, uint64_t imageNumber,
+                    const VolumeProcessLimits& limits) {
+  for (TSK_PNUM_T index = 0; index < table->part_count && !Stopping(*run); ++index) {
+    const TSK_VS_PART_INFO* part = tsk_vs_part_get(table, index);
+    if (part == nullptr || (part->flags & TSK_VS_PART_FLAG_ALLOC) == 0) continue;
+    PartitionToScan scan{run, table, part, VolumePlace(), (imageNumber << 32) | (static_cast<uint64_t>(part->addr) + 1)};
+    scan.place.image = image;
+    scan.place.partition = static_cast<int64_t>(part->addr);
+    scan.place.startSector = static_cast<uint64_t>(part->start);
+    ScanInVolumeProcess(&run->report, VolumeName(scan.place), limits, ScanPartition, &scan);
+  }
+}
+
+// An image without a partition table, in its own process: one volume at offset 0.
+struct BareVolumeToScan {
+  ScanRun* run;
+  TSK_IMG_INFO* img;
+  const char* image;
+  uint64_t key;
+};
+
+void ScanBareVolume(void* context) {
+  const BareVolumeToScan* scan = static_cast<const BareVolumeToScan*>(context);
+  ScanRun* run = scan->run;
+  tsk_error_reset();
+  TSK_FS_INFO* fs = tsk_fs_open_img(scan->img, 0, TSK_FS_TYPE_DETECT);
+  if (fs == nullptr) {
+    const std::string failure = LibraryError("cannot be read");
+    if (const char* named = NamedVolumeFormat(scan->img, 0)) {
+      ImageError(run, scan->image, std::string("no partition table, and the volume's boot sector names ") + named +
+                                       ", but the volume " + failure);
+    } else {
+      ImageError(run, scan->image, "neither a partition table nor a file system that can be read");
+    }
+    return;
+  }
+  VolumePlace place;
+  place.image = scan->image;
+  ScanFileSystem(run, fs, place, scan->key);
+  tsk_fs_close(fs);
 }
 
 // The first bytes of an image the library took for raw, to name a container it
@@ -317,7 +368,7 @@ const char* UnreadFormatOf(TSK_IMG_INFO* img) {
   return got > 0 ? UnreadContainerFormat(head, static_cast<size_t>(got)) : nullptr;
 }
 
-void ScanDiskImage(ScanRun* run, const char* image, uint64_t imageNumber) {
+void ScanDiskImage(ScanRun* run, const char* image, uint64_t imageNumber, const VolumeProcessLimits& limits) {
   tsk_error_reset();
   TSK_IMG_INFO* img = tsk_img_open_utf8_sing(image, TSK_IMG_TYPE_DETECT, 0);
   if (img == nullptr) {
@@ -331,26 +382,14 @@ void ScanDiskImage(ScanRun* run, const char* image, uint64_t imageNumber) {
   }
   TSK_VS_INFO* table = tsk_vs_open(img, 0, TSK_VS_TYPE_DETECT);
   if (table != nullptr) {
-    ScanPartitions(run, table, image, imageNumber);
+    ScanPartitions(run, table, image, imageNumber, limits);
     tsk_vs_close(table);
   } else {
     // No partition table: the image may be one volume, its file system at offset 0.
-    tsk_error_reset();
-    TSK_FS_INFO* fs = tsk_fs_open_img(img, 0, TSK_FS_TYPE_DETECT);
-    if (fs == nullptr) {
-      const std::string failure = LibraryError("cannot be read");
-      if (const char* named = NamedVolumeFormat(img, 0)) {
-        ImageError(run, image, std::string("no partition table, and the volume's boot sector names ") + named +
-                                   ", but the volume " + failure);
-      } else {
-        ImageError(run, image, "neither a partition table nor a file system that can be read");
-      }
-    } else {
-      VolumePlace place;
-      place.image = image;
-      ScanFileSystem(run, fs, place, imageNumber << 32);
-      tsk_fs_close(fs);
-    }
+    BareVolumeToScan scan{run, img, image, imageNumber << 32};
+    VolumePlace place;
+    place.image = image;
+    ScanInVolumeProcess(&run->report, VolumeName(place), limits, ScanBareVolume, &scan);
   }
   tsk_img_close(img);
 }
@@ -370,10 +409,12 @@ int RunDiskImageScan(const ScanOptions& options) {
   ConfigureRun(&run);
   CatchStopSignals();
   StartReport(&run.report);
+  VolumeProcessLimits limits;
+  if (options.volumeSeconds > 0) limits.seconds = options.volumeSeconds;
   uint64_t imageNumber = 0;
   for (const char* image : options.paths) {
     if (Stopping(run)) break;
-    ScanDiskImage(&run, image, ++imageNumber);
+    ScanDiskImage(&run, image, ++imageNumber, limits);
   }
   const int stopSignal = StopSignal();
   ReportSummary(&run.report, stopSignal);
