@@ -89,6 +89,14 @@ def bytes_read(command, work):
     return total
 
 
+class Rows(list):
+    """Rows printed as they are measured, so that a long run shows its progress."""
+
+    def append(self, row):
+        super().append(row)
+        print("%s\t%s" % row, flush=True)
+
+
 def peak_kib(command):
     before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
     subprocess.run(command, capture_output=True)
@@ -115,8 +123,9 @@ def main():
         raw = volume_with(work, "corpus.raw", files, 1, variants)
         count = len(files) + len(variants)
         scan = [args.scanner, "--image", "-j", "1", raw]
-        rows = [("image: volume", "%d files (%.0f MiB) in NTFS, %d variant images" %
-                 (count, sum(os.path.getsize(f) for f in files) / 2**20, len(variants)))]
+        rows = Rows()
+        rows.append(("image: volume", "%d files (%.0f MiB) in NTFS, %d variant images" %
+                     (count, sum(os.path.getsize(f) for f in files) / 2**20, len(variants))))
         image_s = timed(scan, args.runs)
         rows.append(("image: --image", "%.3f s median" % image_s))
         mount = os.path.join(work, "mnt")
@@ -140,8 +149,6 @@ def main():
         twice = volume_with(work, "twice.raw", files, 2, variants)
         rows.append(("image: peak RSS", "%d KiB on the volume, %d KiB on one holding it twice"
                      % (peak_kib(scan), peak_kib([args.scanner, "--image", "-j", "1", twice]))))
-        for name, value in rows:
-            print("%s\t%s" % (name, value))
     finally:
         subprocess.run(["umount", os.path.join(work, "mnt")], capture_output=True)
         shutil.rmtree(work, True)
