@@ -347,6 +347,28 @@ class BuiltImages(unittest.TestCase):
                     self.assertTrue(all(line.endswith("FOUND") for line in lines), lines)
                     self.assertLess(len(lines), len(Built.windows_detections[0]))
 
+    def test_hostile_ext_directories_are_errors_and_the_walk_goes_on(self):
+        """A directory linked below itself (a loop) and one claiming 64 MiB in a 4 MiB image:
+        each one ERROR line, every other file judged."""
+        tree = os.path.join(Built.work, "hostile-tree")
+        with open(os.path.join(Built.work, "variants", "variant-a.exe"), "rb") as f:
+            write(os.path.join(tree, "a", "b", "found.exe"), f.read())
+        write(os.path.join(tree, "huge", "lost.txt"), b"never read")
+        cases = [("loop", ["link <2> /a/b/loop"], "/a/b/loop: ERROR a directory already walked"),
+                 ("huge", ["sif /huge size 67108864"], "/huge: ERROR the directory claims 67108864 bytes,")]
+        for name, commands, said in cases:
+            with self.subTest(case=name):
+                image = os.path.join(Built.work, "hostile-%s.raw" % name)
+                run("mke2fs", "-q", "-F", "-t", "ext2", "-d", tree, image, "4M")
+                for command in commands:
+                    run("debugfs", "-w", "-R", command, image)
+                status, out, err = scan("--image", image)
+                errors = [line for line in err.splitlines() if ": ERROR " in line]
+                self.assertEqual(len(errors), 1, err)
+                self.assertTrue(errors[0].startswith(image + "#volume" + said), errors[0])
+                self.assertIn(image + "#volume/a/b/found.exe: Trojan.Kestrelon.Gen FOUND\n", out)
+                self.assertEqual(status, 1, err)
+
     def test_several_images_in_one_run(self):
         status, records, summary, err = scan_json("--image", Built.images["raw"][0], Built.images["vmdk"][0])
         self.assertEqual(status, 1, err)

@@ -46,6 +46,10 @@ TSK_FS_FILE* DeletedNameMetadata(TSK_FS_INFO* fs, const TSK_FS_NAME* name) {
   return file;
 }
 
+uint64_t ImageBytes(const TSK_FS_INFO* fs) {
+  return fs->img_info != nullptr && fs->img_info->size > 0 ? static_cast<uint64_t>(fs->img_info->size) : 0;
+}
+
 TSK_WALK_RET_ENUM CountOne(TSK_FS_FILE*, void* count) {
   ++*static_cast<uint64_t*>(count);
   return TSK_WALK_CONT;
@@ -105,7 +109,14 @@ void WalkVolume(TSK_FS_INFO* fs, const VolumeWalkVisitor& visitor, VolumeWalkCou
         if (!entry.deleted) visitor.error(visitor.context, entry.inner, "its metadata cannot be read");
       } else if (meta->type == TSK_FS_META_TYPE_DIR || meta->type == TSK_FS_META_TYPE_VIRT_DIR) {
         entry.directory = true;
-        if (entered.insert(meta->addr).second) {
+        if (meta->size < 0 || static_cast<uint64_t>(meta->size) > ImageBytes(fs)) {
+          // The library reads a directory whole into memory: one that claims more
+          // bytes than the image holds is damaged or hostile, and is not read.
+          if (!entry.deleted)
+            visitor.error(visitor.context, entry.inner,
+                          ("the directory claims " + std::to_string(meta->size) +
+                           " bytes, more than the image holds: not read").c_str());
+        } else if (entered.insert(meta->addr).second) {
           // Below $OrphanFiles every file is deleted.
           below.push_back({meta->addr, entry.inner, entry.deleted || orphans});
           if (!orphans) visitor.entry(visitor.context, entry);
