@@ -200,7 +200,7 @@ class Built:
             cls.images[name] = [target]
         ewf = os.path.join(cls.work, "ewf", "ntfs")
         os.makedirs(os.path.dirname(ewf))
-        run("ewfacquire", "-u", "-t", ewf, "-f", "encase6", "-c", "fast", "-S", str(16 << 20), raw)
+        run("ewfacquire", "-u", "-t", ewf, "-c", "fast", "-S", str(16 << 20), raw)
         cls.images["ewf split"] = sorted(os.path.join(os.path.dirname(ewf), n)
                                          for n in os.listdir(os.path.dirname(ewf)))
         cls.images["gpt"] = [cls.gpt_disk(raw, image["A"])]
