@@ -121,7 +121,23 @@ bool FirstTimeJudged(ScanRun* run, const char* path, FileIdentity identity) {
   return false;
 }
 
-void JudgeSignatures(const ScanRun& run, const char* openPath, int fd, uint64_t size, FileJudgement* judgement) {
+namespace {
+
+// The road to the bytes of the file being judged: a read source, else the open
+// descriptor fd, else the file openPath names.
+struct FileRoad {
+  const char* openPath = nullptr;
+  int fd = -1;
+  const ReadSource* source = nullptr;
+};
+
+Variant JudgeOnRoad(const FileRoad& road, uint64_t size, ScanStop* stop, ScanTrace* trace) {
+  if (road.source != nullptr) return JudgeThroughReadSource(*road.source, static_cast<int64_t>(size), stop, trace);
+  if (road.fd >= 0) return JudgeThroughReadLayer(road.fd, static_cast<int64_t>(size), stop, trace);
+  return JudgeImageFile(road.openPath, stop, trace);
+}
+
+void JudgeSignaturesOn(const ScanRun& run, const FileRoad& road, uint64_t size, FileJudgement* judgement) {
   judgement->why.size = size;
   // The detector needs EntryCodeSize bytes at the entry point before any signature
   // is tested, so a shorter file is not read. This also keeps kernel pseudo-files
@@ -135,13 +151,11 @@ void JudgeSignatures(const ScanRun& run, const char* openPath, int fd, uint64_t 
   ScanStop stop = ScanStop::Checked;
   Variant variant = Variant::None;
   if (run.options.explain) {
-    variant = fd >= 0 ? JudgeThroughReadLayer(fd, static_cast<int64_t>(size), nullptr, &judgement->trace)
-                      : JudgeImageFile(openPath, nullptr, &judgement->trace);
+    variant = JudgeOnRoad(road, size, nullptr, &judgement->trace);
     stop = judgement->trace.stop;
     judgement->why.trace = &judgement->trace;
   } else {
-    variant = fd >= 0 ? JudgeThroughReadLayer(fd, static_cast<int64_t>(size), &stop, nullptr)
-                      : JudgeImageFile(openPath, &stop);
+    variant = JudgeOnRoad(road, size, &stop, nullptr);
   }
   if (stop == ScanStop::CannotOpen) {
     judgement->verdict = Verdict::Unreadable;
@@ -152,6 +166,21 @@ void JudgeSignatures(const ScanRun& run, const char* openPath, int fd, uint64_t 
     judgement->verdict = Verdict::NotChecked;
     judgement->reason = StopReason(stop);
   }
+}
+
+}  // namespace
+
+void JudgeSignatures(const ScanRun& run, const char* openPath, int fd, uint64_t size, FileJudgement* judgement) {
+  FileRoad road;
+  road.openPath = openPath;
+  road.fd = fd;
+  JudgeSignaturesOn(run, road, size, judgement);
+}
+
+void JudgeSourceSignatures(const ScanRun& run, const ReadSource& source, uint64_t size, FileJudgement* judgement) {
+  FileRoad road;
+  road.source = &source;
+  JudgeSignaturesOn(run, road, size, judgement);
 }
 
 void ReportJudgement(ScanRun* run, const char* path, const FileJudgement& judgement) {

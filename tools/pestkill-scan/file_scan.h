@@ -62,6 +62,10 @@ bool FirstTimeJudged(ScanRun* run, const char* path, FileIdentity identity);
 // read layer; fd stays open) or, when fd is -1, on the file openPath names. The
 // plain road runs the checks without a trace; with --explain the trace says why.
 void JudgeSignatures(const ScanRun& run, const char* openPath, int fd, uint64_t size, FileJudgement* judgement);
+// The same on a file that has no descriptor (one inside a disk image), read
+// through source; its size is the one its metadata gives.
+struct ReadSource;
+void JudgeSourceSignatures(const ScanRun& run, const ReadSource& source, uint64_t size, FileJudgement* judgement);
 
 void ReportJudgement(ScanRun* run, const char* path, const FileJudgement& judgement);
 

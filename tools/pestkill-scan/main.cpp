@@ -11,6 +11,7 @@
 #include "tools/pestkill-scan/file_list.h"
 #include "tools/pestkill-scan/file_scan.h"
 #include "tools/pestkill-scan/stop_signal.h"
+#include "tools/pestkill-scan/disk_image/disk_image_scan.h"
 #include "tools/pestkill-scan/windows_root/windows_root_scan.h"
 
 namespace {
@@ -86,6 +87,8 @@ int main(int argc, char** argv) {
     case ParseResult::UsageError: return ExitError;
     case ParseResult::Run: break;
   }
+  // --- disk images, unmounted (disk_image/)
+  if (run.options.diskImages) return RunDiskImageScan(run.options);
   // --- a mounted Windows volume with its registry (windows_root/)
   if (run.options.windowsRoot.root != nullptr) return RunWindowsRootScan(run.options);
   // ---

@@ -15,6 +15,10 @@
 // the one the caller measured on the descriptor when it opened it, where given, so
 // that the file is not measured twice; else the kernel is asked each time.
 //
+// A file that has no descriptor of the kernel (a file inside a disk image) is
+// judged through a read source of its own: the same view and blocks, filled by the
+// source's reads instead of pread.
+//
 // A build that links read_layer_runtime.cpp instead judges through the runtime's
 // calls alone, for comparing the two roads.
 #pragma once
@@ -34,3 +38,14 @@ Variant JudgeThroughReadLayer(int fd, int64_t size, ScanStop* stop, ScanTrace* t
 // judges one file at a time.
 void BindReadView(int fd, int64_t size = -1);
 void UnbindReadView();
+
+// Reads at explicit offsets from a file that has no descriptor: up to count bytes
+// at offset into buffer, their number (0 at the end of the file), or -1 on an error.
+struct ReadSource {
+  void* context = nullptr;
+  int64_t (*readAt)(void* context, void* buffer, uint64_t count, int64_t offset) = nullptr;
+};
+
+// Judges the file source reads, of size bytes, on the calling thread, as
+// JudgeThroughReadLayer judges a descriptor.
+Variant JudgeThroughReadSource(const ReadSource& source, int64_t size, ScanStop* stop, ScanTrace* trace);

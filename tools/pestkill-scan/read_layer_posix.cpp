@@ -37,6 +37,7 @@ struct Block {
 
 struct ReadView {
   int fd = -1;         // the descriptor bound, or -1
+  ReadSource source;   // where blocks come from when set; else pread on fd
   int64_t position = 0;
   int64_t size = -1;   // the length measured at the open, or -1: ask the kernel
   uint64_t uses = 0;
@@ -48,9 +49,17 @@ struct ReadView {
 
 thread_local ReadView view;
 
+// The number a read source is judged under: above every descriptor the kernel
+// hands out (its table ends below 2^31 - 64), so the operations know it is bound.
+constexpr int SourceDescriptor = INT_MAX;
+
 bool Bound(int fd) { return fd >= 0 && fd == view.fd; }
 
 ssize_t ReadAt(int fd, void* buffer, size_t count, int64_t offset) {
+  if (fd == view.fd && view.source.readAt != nullptr) {
+    const int64_t got = view.source.readAt(view.source.context, buffer, count, offset);
+    return got < 0 ? -1 : static_cast<ssize_t>(got);
+  }
   for (;;) {
     const ssize_t got = pread(fd, buffer, count, static_cast<off_t>(offset));
     if (got >= 0 || errno != EINTR) return got;
@@ -124,6 +133,7 @@ int32_t ReadThroughView(void* buffer, uint32_t count, int64_t offset) {
 
 void BindReadView(int fd, int64_t size) {
   view.fd = fd;
+  view.source = ReadSource();
   view.position = 0;
   view.size = size;
   view.headRead = false;
@@ -136,6 +146,15 @@ Variant JudgeThroughReadLayer(int fd, int64_t size, ScanStop* stop, ScanTrace* t
   BindReadView(fd, size);
   const Variant variant = JudgeOpenImageFile(fd, stop, trace);
   UnbindReadView();
+  return variant;
+}
+
+Variant JudgeThroughReadSource(const ReadSource& source, int64_t size, ScanStop* stop, ScanTrace* trace) {
+  BindReadView(SourceDescriptor, size);
+  view.source = source;
+  const Variant variant = JudgeOpenImageFile(SourceDescriptor, stop, trace);
+  UnbindReadView();
+  view.source = ReadSource();
   return variant;
 }
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "detect/signature_tables.h"
+#include "tools/pestkill-scan/disk_image/disk_image_scan.h"
 #include "tools/pestkill-scan/name_text.h"
 
 #ifndef PESTKILL_VERSION
@@ -18,6 +19,7 @@ namespace {
 const char Usage[] =
     "Usage: pestkill-scan [OPTION]... [--] PATH...\n"
     "       pestkill-scan [OPTION]... --file-list FILE [PATH]...\n"
+    "       pestkill-scan [OPTION]... --image IMAGE...\n"
     "\n"
     "Reads each PATH and reports the files that are Trojan.Kestrelon.Gen. Files are\n"
     "only read: nothing is written, moved or deleted.\n"
@@ -118,6 +120,7 @@ bool SetFlag(const char* name, ScanOptions* options) {
       {"--variant", &ScanOptions::showVariant},   {"--explain", &ScanOptions::explain},
       {"--json", &ScanOptions::json},             {"--null", &ScanOptions::nullEnded},
       {"--one-file-system", &ScanOptions::oneFileSystem},
+      {"--image", &ScanOptions::diskImages},  // disk images (disk_image/)
   };
   for (const Flag& flag : Flags) {
     if (std::strcmp(name, flag.name) == 0) {
@@ -198,6 +201,7 @@ int ProcessorCount() {
 void PrintUsage(FILE* stream) {
   std::fputs(Usage, stream);
   PrintWindowsRootUsage(stream);  // mounted Windows volume (windows_root/)
+  PrintDiskImageUsage(stream);    // disk images (disk_image/)
 }
 
 void PrintVersion(FILE* stream) {
@@ -248,6 +252,14 @@ ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options) {
       if (value == nullptr || value[0] == 0) return RejectUsage("missing FILE after", argument);
       if (options->fileList != nullptr) return RejectUsage("only one file list, not also", value);
       options->fileList = value;
+      continue;
+    }
+    if (TakeValue("--volume-time-limit", argc, argv, &at, &value)) {  // disk images (disk_image/)
+      char* end = nullptr;
+      const long seconds = value != nullptr ? std::strtol(value, &end, 10) : 0;
+      if (value == nullptr || end == value || *end != 0 || seconds < 1 || seconds > 86400 * 7)
+        return RejectUsage("not a number of seconds from 1 to 604800", value != nullptr ? value : argument);
+      options->volumeSeconds = static_cast<int>(seconds);
       continue;
     }
     if (TakeValue("--jobs", argc, argv, &at, &value) || TakeShortValue('j', argc, argv, &at, &value)) {

@@ -14,6 +14,8 @@ struct ScanOptions {
   bool json = false;           // --json: one JSON object per file on standard output
   bool nullEnded = false;      // -0, --null: raw names, lines ended by NUL; NUL-separated file list
   bool oneFileSystem = false;  // -x, --one-file-system: stay on each operand's file system
+  bool diskImages = false;     // --image: each PATH is a disk image (disk_image/)
+  int volumeSeconds = 0;       // --volume-time-limit SECONDS with --image (0: the default)
   int jobs = 0;                // -j, --jobs N: files judged at once (0 until parsed: the number of cores)
   std::vector<const char*> excludes;  // --exclude GLOB, in the order given
   const char* fileList = nullptr;     // --file-list FILE ("-" is standard input)

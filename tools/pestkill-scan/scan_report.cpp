@@ -55,10 +55,11 @@ void PutResultLine(ScanReport* report, const char* path, const std::string& stat
 
 // One object on one line: path, verdict, variant, the reason or the error when
 // there is one, the explanation when one was asked for.
-void PutJsonLine(const char* path, const char* verdict, char variantLetter, const char* reasonKey,
+void PutJsonLine(const ScanReport& report, const char* path, const char* verdict, char variantLetter, const char* reasonKey,
                  const char* reason, const FileExplanation* why) {
   std::fputc('{', stdout);
   PutJsonPathMembers(stdout, path);
+  std::fputs(report.entryMembers.c_str(), stdout);
   std::printf(",\"verdict\":\"%s\",\"variant\":", verdict);
   if (variantLetter != 0) {
     std::printf("\"%c\"", variantLetter);
@@ -123,7 +124,7 @@ void ReportInfected(ScanReport* report, const char* path, char variantLetter, co
   ++report->counts.infected;
   if (BeginRecord(report)) {
     if (report->form == OutputForm::Json) {
-      PutJsonLine(path, "infected", variantLetter, nullptr, nullptr, why);
+      PutJsonLine(*report, path, "infected", variantLetter, nullptr, nullptr, why);
     } else {
       char status[64];
       if (report->showVariant || why != nullptr) {
@@ -144,7 +145,7 @@ void ReportClean(ScanReport* report, const char* path, const FileExplanation* wh
   const bool shown = report->form == OutputForm::Json || report->listClean || why != nullptr;
   if (shown && BeginRecord(report)) {
     if (report->form == OutputForm::Json) {
-      PutJsonLine(path, "clean", 0, nullptr, nullptr, why);
+      PutJsonLine(*report, path, "clean", 0, nullptr, nullptr, why);
     } else {
       PutResultLine(report, path, "OK", nullptr);
       if (why != nullptr) PutExplanationText(stdout, *why);
@@ -160,7 +161,7 @@ void ReportNotChecked(ScanReport* report, const char* path, const char* reason, 
   const bool shown = report->form == OutputForm::Json || report->listClean || why != nullptr;
   if (shown && BeginRecord(report)) {
     if (report->form == OutputForm::Json) {
-      PutJsonLine(path, "not checked", 0, "reason", reason, why);
+      PutJsonLine(*report, path, "not checked", 0, "reason", reason, why);
     } else {
       PutResultLine(report, path, "not checked", reason);
     }
@@ -174,7 +175,7 @@ void ReportError(ScanReport* report, const char* path, const char* reason, const
   const bool shown = report->form == OutputForm::Json || why != nullptr;
   if (shown && BeginRecord(report)) {
     if (report->form == OutputForm::Json) {
-      PutJsonLine(path, "error", 0, "error", reason, why);
+      PutJsonLine(*report, path, "error", 0, "error", reason, why);
     } else {
       PutResultLine(report, path, std::string("ERROR ") + reason, nullptr);
       PutExplanationText(stdout, *why);
@@ -190,7 +191,7 @@ void ReportSkipped(ScanReport* report, const char* path, const char* reason) {
   const bool shown = report->form == OutputForm::Json || report->listClean;
   if (shown && BeginRecord(report)) {
     if (report->form == OutputForm::Json) {
-      PutJsonLine(path, "skipped", 0, "reason", reason, nullptr);
+      PutJsonLine(*report, path, "skipped", 0, "reason", reason, nullptr);
     } else {
       PutResultLine(report, path, "skipped", reason);
     }

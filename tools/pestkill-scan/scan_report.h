@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 #include "tools/pestkill-scan/name_text.h"
 
@@ -30,6 +31,9 @@ struct ScanReport {
   bool showProgress = false;  // only when standard error is a terminal
   int progressWidth = 0;      // characters of the progress line now on screen
   bool outputFailed = false;  // a write to standard output failed; nothing more is written there
+  // JSON members a source adds to each object it reports (a disk image's "image",
+  // "partition", ...), each written as ,"name":value; empty for files of the tree.
+  std::string entryMembers;
   std::chrono::steady_clock::time_point started;
   std::chrono::steady_clock::time_point lastProgress;
 };

@@ -20,16 +20,22 @@ uint32_t LoadU32Le(const unsigned char* bytes) {
 
 }  // namespace
 
+BaseBlockState BaseBlockStateOf(const unsigned char* head, size_t length) {
+  BaseBlockState state;
+  if (length >= 12 && std::memcmp(head, "regf", 4) == 0) {
+    state.read = true;
+    state.sequence1 = LoadU32Le(head + 4);
+    state.sequence2 = LoadU32Le(head + 8);
+  }
+  return state;
+}
+
 BaseBlockState ReadBaseBlockState(const std::string& path) {
   BaseBlockState state;
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return state;
   unsigned char head[12];
-  if (pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) && std::memcmp(head, "regf", 4) == 0) {
-    state.read = true;
-    state.sequence1 = LoadU32Le(head + 4);
-    state.sequence2 = LoadU32Le(head + 8);
-  }
+  if (pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head)) state = BaseBlockStateOf(head, sizeof head);
   (void)close(fd);
   return state;
 }

@@ -19,6 +19,8 @@ struct BaseBlockState {
   bool Dirty() const { return read && sequence1 != sequence2; }
 };
 BaseBlockState ReadBaseBlockState(const std::string& path);
+// The same from the hive's first length bytes, already read.
+BaseBlockState BaseBlockStateOf(const unsigned char* head, size_t length);
 
 struct HiveValue {
   std::string name;  // UTF-8, as libhivex gives it; "" is the key's default value

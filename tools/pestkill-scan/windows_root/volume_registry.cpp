@@ -60,7 +60,7 @@ void FindProfileHives(const std::string& root, std::vector<VolumeHive>* hives) {
       VolumeHive hive;
       hive.role = HiveRole::User;
       hive.label = "HKCU of " + profile;
-      hive.profile = profile;
+      hive.profileName = profile;
       hive.path = directory + "/" + hiveName;
       hive.present = true;
       std::u16string folderName;
@@ -123,7 +123,7 @@ void ReadDebuggers(const HiveFile& file, const char* key, VolumeHive* hive) {
   }
 }
 
-void ReadSystemDirectory(const HiveFile& file, VolumeRegistry* registry) {
+void ReadSystemDirectoryOf(const HiveFile& file, VolumeRegistry* registry) {
   std::u16string systemRoot = DefaultSystemRoot;
   std::string error;
   hive_node_h currentVersion = file.FindKey(CurrentVersionPath, &error);
@@ -162,6 +162,41 @@ void ReadSystemDirectory(const HiveFile& file, VolumeRegistry* registry) {
 
 void ReadHive(const RunDataCalls<char16_t>& calls, VolumeHive* hive) {
   hive->baseBlock = ReadBaseBlockState(hive->path);
+  ReadHiveKeys(calls, hive);
+}
+
+void ReadSystemDirectory(const VolumeHive& machine, VolumeRegistry* registry) {
+  HiveFile file;
+  std::string ignored;
+  if (file.Open(machine.path, 0, &ignored)) ReadSystemDirectoryOf(file, registry);
+}
+
+void StartSystemEnvironment(VolumeRegistry* registry) {
+  registry->systemDirectory = std::u16string(DefaultSystemRoot) + u"\\System32";
+  registry->systemRootFromHive = false;
+  registry->systemEnvironment = VolumeEnvironment();
+  AddSystemVariables(DefaultSystemRoot, u"", u"", u"", u"", &registry->systemEnvironment);
+}
+
+void ReadHiveExpanded(const RunDataCalls<char16_t>& calls, const VolumeRegistry& registry, VolumeHive* hive,
+                      void (*read)(const RunDataCalls<char16_t>&, VolumeHive*)) {
+  VolumeEnvironment environment = registry.systemEnvironment;
+  if (hive->role == HiveRole::User && !hive->profile.empty())
+    AddProfileVariables(hive->profile, hive->olderLayout, &environment);
+  RunDataCalls<char16_t> hiveCalls = calls;
+  hiveCalls.expandContext = &environment;
+  read(hiveCalls, hive);
+}
+
+void KeepSystemDirectoryOfReadableMachine(const VolumeHive& machine, VolumeRegistry* registry) {
+  // What SOFTWARE says counts only when it could be read whole.
+  if (machine.present && !machine.readable) {
+    registry->systemDirectory = std::u16string(DefaultSystemRoot) + u"\\System32";
+    registry->systemRootFromHive = false;
+  }
+}
+
+void ReadHiveKeys(const RunDataCalls<char16_t>& calls, VolumeHive* hive) {
   HiveFile file;
   if (!file.Open(hive->path, 0, &hive->error)) return;
   if (hive->role == HiveRole::Machine) {
@@ -181,29 +216,12 @@ void LoadVolumeRegistry(const std::string& root, const RunDataCalls<char16_t>& c
   registry->hives.push_back(SystemHive(root, HiveRole::Machine, u"SOFTWARE", "HKLM\\SOFTWARE"));
   registry->hives.push_back(SystemHive(root, HiveRole::DefaultUser, u"DEFAULT", "HKU\\.DEFAULT"));
   FindProfileHives(root, &registry->hives);
-  registry->systemDirectory = std::u16string(DefaultSystemRoot) + u"\\System32";
-  registry->systemEnvironment = VolumeEnvironment();
-  AddSystemVariables(DefaultSystemRoot, u"", u"", u"", u"", &registry->systemEnvironment);
+  StartSystemEnvironment(registry);
   // The system's variables come first: the machine's own Run values are expanded
   // with them.
   const VolumeHive& machine = registry->hives.front();
-  if (machine.present) {
-    HiveFile file;
-    std::string ignored;
-    if (file.Open(machine.path, 0, &ignored)) ReadSystemDirectory(file, registry);
-  }
-  for (VolumeHive& hive : registry->hives) {
-    if (!hive.present) continue;
-    VolumeEnvironment environment = registry->systemEnvironment;
-    if (hive.role == HiveRole::User && !hive.profile.empty())
-      AddProfileVariables(hive.profile, hive.olderLayout, &environment);
-    RunDataCalls<char16_t> hiveCalls = calls;
-    hiveCalls.expandContext = &environment;
-    ReadHive(hiveCalls, &hive);
-  }
-  // What SOFTWARE says counts only when it could be read whole.
-  if (machine.present && !machine.readable) {
-    registry->systemDirectory = std::u16string(DefaultSystemRoot) + u"\\System32";
-    registry->systemRootFromHive = false;
-  }
+  if (machine.present) ReadSystemDirectory(machine, registry);
+  for (VolumeHive& hive : registry->hives)
+    if (hive.present) ReadHiveExpanded(calls, *registry, &hive, ReadHive);
+  KeepSystemDirectoryOfReadableMachine(machine, registry);
 }

@@ -35,8 +35,9 @@ struct DebuggerValue {
 struct VolumeHive {
   HiveRole role = HiveRole::User;
   std::string label;  // "HKLM\SOFTWARE", "HKU\.DEFAULT", "HKCU of NAME"
-  std::string profile;  // User: NAME, the profile folder's name
+  std::string profileName;  // User: NAME, the profile folder's name
   std::string path;   // on the host; for a missing system hive where it was looked for
+  std::string shown;  // how the lines name it when that is not path (a hive inside a disk image)
   bool present = false;
   bool readable = false;  // opened and read; otherwise error says why
   std::string error;
@@ -64,3 +65,19 @@ void LoadVolumeRegistry(const std::string& root, const RunDataCalls<char16_t>& c
 
 // Reads one hive's Run values (and, for Machine, its Debugger values) into hive.
 void ReadHive(const RunDataCalls<char16_t>& calls, VolumeHive* hive);
+// The same without the base block, which the caller read from the hive's bytes.
+void ReadHiveKeys(const RunDataCalls<char16_t>& calls, VolumeHive* hive);
+
+// The steps of LoadVolumeRegistry for a source that finds its hives itself (a disk
+// image): the default system directory and variables; SOFTWARE's SystemRoot and
+// program folders, machine being that hive; each hive read by read with the
+// system's variables and its user's profile folders to expand with; and the default
+// system directory again when SOFTWARE could not be read whole.
+void StartSystemEnvironment(VolumeRegistry* registry);
+void ReadSystemDirectory(const VolumeHive& machine, VolumeRegistry* registry);
+void ReadHiveExpanded(const RunDataCalls<char16_t>& calls, const VolumeRegistry& registry, VolumeHive* hive,
+                      void (*read)(const RunDataCalls<char16_t>&, VolumeHive*));
+void KeepSystemDirectoryOfReadableMachine(const VolumeHive& machine, VolumeRegistry* registry);
+
+// The name the lines give the hive.
+inline const std::string& ShownPath(const VolumeHive& hive) { return hive.shown.empty() ? hive.path : hive.shown; }

@@ -29,7 +29,7 @@ std::string FullKey(const PlannedChange& change, const VolumeRegistry& registry)
 // The hive as a reader knows it: its root, or "HKCU of" and the profile's name.
 void AddHiveLabel(TextLine* line, const VolumeHive& hive) {
   if (hive.role == HiveRole::User) {
-    line->Words("HKCU of ").Name(hive.profile);
+    line->Words("HKCU of ").Name(hive.profileName);
   } else {
     line->Words(RootName(hive.role));
   }
@@ -49,7 +49,7 @@ void AddChangeText(TextLine* line, const PlannedChange& change, const VolumeRegi
   }
   line->Words("delete value \"").Name(change.value).Words("\" of ");
   AddKey(line, change, registry);
-  line->Words(" in ").Name(registry.hives[change.hive].path);
+  line->Words(" in ").Name(ShownPath(registry.hives[change.hive]));
 }
 
 void PutChangeJson(FILE* out, const PlannedChange& change, const VolumeRegistry& registry) {
@@ -62,7 +62,7 @@ void PutChangeJson(FILE* out, const PlannedChange& change, const VolumeRegistry&
   std::fputs(change.kind == ChangeKind::DeleteRunValue ? "{\"change\":\"delete run value\","
                                                       : "{\"change\":\"delete debugger value\",",
              out);
-  PutJsonPathMembers(out, "hive", registry.hives[change.hive].path.c_str());
+  PutJsonPathMembers(out, "hive", ShownPath(registry.hives[change.hive]).c_str());
   std::fputs(",\"key\":", out);
   PutJsonString(out, FullKey(change, registry).c_str());
   std::fputs(",\"value\":", out);
@@ -77,7 +77,7 @@ void ReportHive(ScanReport* report, const VolumeHive& hive, bool clean) {
   if (failed) ++report->counts.errors;
   if (report->form == OutputForm::Json && BeginRecord(report)) {
     std::fputc('{', stdout);
-    PutJsonPathMembers(stdout, "hive", hive.path.c_str());
+    PutJsonPathMembers(stdout, "hive", ShownPath(hive).c_str());
     std::fputs(",\"key\":", stdout);
     PutJsonString(stdout, hive.role == HiveRole::User ? hive.label.c_str() : RootName(hive.role));
     std::printf(",\"state\":\"%s\"", !hive.present ? "missing" : failed ? "unreadable" : "read");
@@ -93,7 +93,7 @@ void ReportHive(ScanReport* report, const VolumeHive& hive, bool clean) {
   }
   if (failed) {
     TextLine line;
-    line.Name(hive.path).Words(": ERROR ");
+    line.Name(ShownPath(hive)).Words(": ERROR ");
     AddHiveLabel(&line, hive);
     line.Words(" hive: ").Words(hive.error).Words("; its Run values are not examined");
     PutErrorLine(report, line);
@@ -102,7 +102,7 @@ void ReportHive(ScanReport* report, const VolumeHive& hive, bool clean) {
     char numbers[32];
     (void)std::snprintf(numbers, sizeof numbers, "%u and %u", hive.baseBlock.sequence1, hive.baseBlock.sequence2);
     TextLine line;
-    line.Name(hive.path).Words(": WARNING ");
+    line.Name(ShownPath(hive)).Words(": WARNING ");
     AddHiveLabel(&line, hive);
     line.Words(" hive was not closed cleanly (base block sequence numbers ").Words(numbers);
     line.Words("): its newest changes may exist only in its .LOG1/.LOG2 transaction logs, which are not read");
@@ -119,6 +119,7 @@ void ReportDetection(ScanReport* report, const std::string& path, const char* ru
   if (report->form == OutputForm::Json) {
     std::fputc('{', stdout);
     PutJsonPathMembers(stdout, path.c_str());
+    std::fputs(report->entryMembers.c_str(), stdout);
     std::fputs(",\"verdict\":\"infected\",\"variant\":", stdout);
     if (variantLetter != 0) {
       std::printf("\"%c\"", variantLetter);
@@ -170,7 +171,7 @@ void ReportCleanResult(ScanReport* report, const PlannedChange& change, const Vo
   }
   if (!done) {
     TextLine line;
-    line.Name(change.kind == ChangeKind::QuarantineFile ? change.file : registry.hives[change.hive].path);
+    line.Name(change.kind == ChangeKind::QuarantineFile ? change.file : ShownPath(registry.hives[change.hive]));
     line.Words(": ERROR --clean did not ");
     AddChangeText(&line, change, registry);
     line.Words(": ").Words(detail);

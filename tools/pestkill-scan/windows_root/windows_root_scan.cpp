@@ -13,6 +13,7 @@
 #include "tools/pestkill-scan/windows_root/offline_impostor.h"
 #include "tools/pestkill-scan/windows_root/offline_run_data.h"
 #include "tools/pestkill-scan/windows_root/volume_clean.h"
+#include "tools/pestkill-scan/windows_root/volume_rules.h"
 #include "tools/pestkill-scan/windows_root/windows_root_report.h"
 
 namespace {
@@ -21,53 +22,9 @@ namespace {
 // registry beside it and the clean-up planned as the detections come.
 struct VolumeScan : ScanRun {
   std::string root;
-  bool clean = false;
   VolumeShortForms shortForms;
-  RunDataCalls<char16_t> calls;
-  VolumeRegistry registry;
-  std::vector<PlannedChange> planned;  // in the order the detections came
+  VolumeRules rules;
 };
-
-// Adds the change unless an earlier detection planned it already; returns whether
-// it was new.
-bool Plan(VolumeScan* scan, const PlannedChange& change) {
-  for (const PlannedChange& earlier : scan->planned)
-    if (SameChange(earlier, change)) return false;
-  scan->planned.push_back(change);
-  return true;
-}
-
-std::vector<PlannedChange> PlanImpostorClean(VolumeScan* scan, const std::string& path,
-                                             const std::u16string& upperTarget) {
-  std::vector<PlannedChange> mine;
-  PlannedChange file;
-  file.kind = ChangeKind::QuarantineFile;
-  file.file = path;
-  file.rule = ImpostorRule;
-  if (Plan(scan, file)) mine.push_back(file);
-  for (const RunValueMatch& match : FindStartingRunValues(scan->registry, upperTarget, true, scan->calls)) {
-    PlannedChange change;
-    change.kind = ChangeKind::DeleteRunValue;
-    change.hive = match.hive;
-    change.key = scan->registry.hives[match.hive].runValues[match.value].key;
-    change.value = scan->registry.hives[match.hive].runValues[match.value].name;
-    change.rule = ImpostorRule;
-    if (Plan(scan, change)) mine.push_back(change);
-  }
-  for (size_t hive = 0; hive < scan->registry.hives.size(); ++hive) {
-    for (const DebuggerValue& debugger : scan->registry.hives[hive].debuggers) {
-      PlannedChange change;
-      change.kind = ChangeKind::DeleteDebugger;
-      change.hive = hive;
-      change.key = debugger.key;
-      change.value = debugger.name;
-      change.entry = debugger.entry;
-      change.rule = ImpostorRule;
-      if (Plan(scan, change)) mine.push_back(change);
-    }
-  }
-  return mine;
-}
 
 // A file of the volume. The Winlogon impostor rule looks at the name and the
 // registry, not at the content, so every name of a file is held against it; the
@@ -79,26 +36,12 @@ void JudgeVolumeFile(void* context, const char* path, const char* openPath, uint
   std::u16string windowsPath;
   std::u16string upperTarget;
   const bool impostor = WindowsPathOf(scan->root, path, &windowsPath) &&
-                        IsOfflineWinlogonImpostor(scan->registry, windowsPath, scan->calls, &upperTarget);
+                        HoldsImpostorRule(scan->rules, windowsPath, &upperTarget);
   if (!impostor && !FirstTimeJudged(scan, path, identity)) return;
   scan->judged.insert({identity.device, identity.file});
   FileJudgement judgement;
   JudgeSignatures(*scan, openPath, -1, size, &judgement);
-  if (judgement.verdict == Verdict::Infected) {
-    // A signature match: only the file goes, as the live tool leaves the registry alone.
-    PlannedChange file;
-    file.kind = ChangeKind::QuarantineFile;
-    file.file = path;
-    file.rule = SignatureRule;
-    std::vector<PlannedChange> mine;
-    if (Plan(scan, file)) mine.push_back(file);
-    ReportDetection(&scan->report, path, SignatureRule, judgement.variant, mine, scan->registry, scan->clean);
-  } else if (impostor && judgement.verdict != Verdict::Unreadable) {
-    ReportDetection(&scan->report, path, ImpostorRule, 0, PlanImpostorClean(scan, path, upperTarget),
-                    scan->registry, scan->clean);
-  } else {
-    ReportJudgement(scan, path, judgement);
-  }
+  ReportVolumeFile(scan, &scan->rules, path, impostor, upperTarget, judgement);
 }
 
 int Refuse(const char* text, const char* argument = nullptr) {
@@ -141,8 +84,8 @@ int RunWindowsRootScan(const ScanOptions& options) {
   struct stat st;
   if (stat(scan.root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
     return Refuse("--windows-root needs the directory where the volume is mounted", volume.root);
-  scan.clean = volume.clean;
-  if (scan.clean) {
+  scan.rules.clean = volume.clean;
+  if (scan.rules.clean) {
     // Files moved there would be found again by the next scan, and the volume is
     // evidence: nothing of the quarantine may lie on it. A quarantine still to be
     // made is judged by the directory it would be made in.
@@ -155,16 +98,16 @@ int RunWindowsRootScan(const ScanOptions& options) {
     if (!PrepareQuarantine(quarantine, &error)) return Refuse(error.c_str(), volume.quarantine);
   }
   scan.shortForms.root = scan.root;
-  scan.calls = OfflineRunDataCalls(&scan.shortForms);
+  scan.rules.calls = OfflineRunDataCalls(&scan.shortForms);
 
   ConfigureRun(&scan);
   scan.walk.recursive = true;  // the whole volume, as -r walks it
   CatchStopSignals();
   StartReport(&scan.report);
 
-  LoadVolumeRegistry(scan.root, scan.calls, &scan.registry);
-  for (const VolumeHive& hive : scan.registry.hives) ReportHive(&scan.report, hive, scan.clean);
-  if (!scan.registry.systemRootFromHive)
+  LoadVolumeRegistry(scan.root, scan.rules.calls, &scan.rules.registry);
+  for (const VolumeHive& hive : scan.rules.registry.hives) ReportHive(&scan.report, hive, scan.rules.clean);
+  if (!scan.rules.registry.systemRootFromHive)
     ReportNote(&scan.report, "SOFTWARE does not name the system root; C:\\Windows is assumed");
 
   const WalkVisitor visitor = ScanVisitor(&scan, JudgeVolumeFile);
@@ -172,11 +115,11 @@ int RunWindowsRootScan(const ScanOptions& options) {
 
   // A scan cut short has not seen the whole volume: what it planned is not carried
   // out halfway through the detections.
-  if (scan.clean && Stopping(scan)) {
+  if (scan.rules.clean && Stopping(scan)) {
     BeginErrorLine(&scan.report);
     std::fprintf(stderr, "pestkill-scan: the scan stopped before its end; --clean changed nothing\n");
-  } else if (scan.clean) {
-    CarryOutPlan(scan.planned, scan.registry, volume.quarantine, &scan.report);
+  } else if (scan.rules.clean) {
+    CarryOutPlan(scan.rules.planned, scan.rules.registry, volume.quarantine, &scan.report);
   }
   const int stopSignal = StopSignal();
   ReportSummary(&scan.report, stopSignal);
