@@ -137,3 +137,19 @@ class ConsoleSession:
             return "signal %d" % self.child.signalstatus
         return self.child.exitstatus
 
+
+
+def scan_answering_no(prefix, exe, reported_path):
+    """Runs exe through a detection of reported_path: waits at the restart question,
+    answers "n", waits for the key at the end and presses one. Returns (exit status,
+    everything printed, what the dialogue must print)."""
+    asked = detection_dialogue(reported_path)
+    with ConsoleSession(prefix, exe) as session:
+        session.wait_for_output(console_bytes(asked))
+        session.assert_waiting()
+        session.send("n\r")
+        session.wait_for_output(console_bytes(asked + COMPLETED))
+        session.assert_waiting()
+        status = session.finish_with_key()
+        output = session.output()
+    return status, output, console_bytes(asked + COMPLETED)

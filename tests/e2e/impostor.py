@@ -10,7 +10,7 @@ import re
 import unittest
 
 import e2e_main
-from console_session import COMPLETED, ConsoleSession, console_bytes, detection_dialogue
+from console_session import scan_answering_no
 from planting import pending_deletions
 from wine_prefix import WinePrefix
 
@@ -92,16 +92,8 @@ class Impostor(unittest.TestCase):
         prefix.wait_for_process(BYSTANDER)
 
         cls.registry_before = prefix.settled_registry()
-        asked = detection_dialogue(cls.listed)
-        with ConsoleSession(prefix, e2e_main.programs.pestkill) as session:
-            session.wait_for_output(console_bytes(asked))
-            session.assert_waiting()
-            session.send("n\r")
-            session.wait_for_output(console_bytes(asked + COMPLETED))
-            session.assert_waiting()
-            cls.exit_status = session.finish_with_key()
-            cls.output = session.output()
-        cls.expected_output = console_bytes(asked + COMPLETED)
+        cls.exit_status, cls.output, cls.expected_output = scan_answering_no(
+            prefix, e2e_main.programs.pestkill, cls.listed)
         cls.registry_after = prefix.reg_export()
 
     def test_dialogue(self):

@@ -10,7 +10,7 @@ import hashlib
 import os
 
 import e2e_main
-from console_session import COMPLETED, ConsoleSession, console_bytes, detection_dialogue
+from console_session import scan_answering_no
 from planted_case import PlantedCase
 from impostor import RUN_KEYS, reg_string
 from planting import pending_deletions
@@ -49,15 +49,9 @@ class LongPaths(PlantedCase):
         return listed
 
     def scan(self, reported_path):
-        asked = detection_dialogue(reported_path)
-        with ConsoleSession(self.prefix, e2e_main.programs.pestkill) as session:
-            session.wait_for_output(console_bytes(asked))
-            session.assert_waiting()
-            session.send("n\r")
-            session.wait_for_output(console_bytes(asked + COMPLETED))
-            session.assert_waiting()
-            self.assertEqual(session.finish_with_key(), 0)
-            self.assertEqual(session.output(), console_bytes(asked + COMPLETED))
+        status, output, expected = scan_answering_no(self.prefix, e2e_main.programs.pestkill, reported_path)
+        self.assertEqual(status, 0)
+        self.assertEqual(output, expected)
 
     def test_long_paths_found_and_removed(self):
         for length in (MODULE_PATH_CHARACTERS, 260, 300):

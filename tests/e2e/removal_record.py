@@ -15,7 +15,7 @@ import os
 import unittest
 
 import e2e_main
-from console_session import COMPLETED, ConsoleSession, console_bytes, detection_dialogue
+from console_session import scan_answering_no
 from impostor import IFEO, RUN_KEYS, registry_changes, reg_string
 from removal_log import clear_record, debug_folder, read_log, undo_files, windows_path
 from wine_prefix import WinePrefix
@@ -100,15 +100,9 @@ class RemovalRecord(unittest.TestCase):
         self.prefix.put_file(IMPOSTOR, e2e_main.programs.sleeper)
         process = self.prefix.start(IMPOSTOR)
         (listed,) = self.prefix.wait_for_process(IMPOSTOR)
-        asked = detection_dialogue(listed)
-        with ConsoleSession(self.prefix, e2e_main.programs.pestkill) as session:
-            session.wait_for_output(console_bytes(asked))
-            session.assert_waiting()
-            session.send("n\r")
-            session.wait_for_output(console_bytes(asked + COMPLETED))
-            session.assert_waiting()
-            self.assertEqual(session.finish_with_key(), 0)
-            self.assertEqual(session.output(), console_bytes(asked + COMPLETED))
+        status, output, expected = scan_answering_no(self.prefix, e2e_main.programs.pestkill, listed)
+        self.assertEqual(status, 0)
+        self.assertEqual(output, expected)
         self.assertIsNotNone(process.wait(timeout=30))
         self.prefix.wait_for_process(IMPOSTOR, present=False)
 

@@ -13,7 +13,7 @@ import sys
 import unittest
 
 import e2e_main
-from console_session import COMPLETED, ConsoleSession, console_bytes, detection_dialogue
+from console_session import scan_answering_no
 from planting import pending_deletions
 from wine_prefix import WinePrefix
 
@@ -103,14 +103,8 @@ class Spelling(unittest.TestCase):
 
         cls.impostor = prefix.start(start)
         cls.listed = prefix.wait_for_process(start)[0]
-        asked = detection_dialogue(cls.listed)
-        with ConsoleSession(prefix, e2e_main.programs.pestkill) as session:
-            session.wait_for_output(console_bytes(asked))
-            session.send("n\r")
-            session.wait_for_output(console_bytes(asked + COMPLETED))
-            cls.exit_status = session.finish_with_key()
-            cls.output = session.output()
-        cls.expected_output = console_bytes(asked + COMPLETED)
+        cls.exit_status, cls.output, cls.expected_output = scan_answering_no(
+            prefix, e2e_main.programs.pestkill, cls.listed)
 
     def test_dialogue(self):
         self.assertEqual(self.output, self.expected_output)

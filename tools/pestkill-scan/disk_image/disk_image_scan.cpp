@@ -61,14 +61,6 @@ void ReportEntry(VolumeScan* scan, const std::string& path, bool impostor, const
   ReportJudgement(scan->run, path.c_str(), judgement);
 }
 
-std::string LibraryError(const char* what) {
-  const char* detail = tsk_error_get();
-  std::string reason = what;
-  if (detail != nullptr && *detail != 0) reason += std::string(": ") + detail;
-  tsk_error_reset();
-  return reason;
-}
-
 // A line about an entry of the volume, with its JSON members.
 void EntryLine(VolumeScan* scan, LineKind kind, const std::string& inner, uint64_t inode, const char* reason) {
   ScanRun* run = scan->run;

@@ -14,14 +14,6 @@ struct DirectoryToRead {
 
 bool IsDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
 
-std::string LibraryError(const char* what) {
-  const char* detail = tsk_error_get();
-  std::string reason = what;
-  if (detail != nullptr && *detail != 0) reason += std::string(": ") + detail;
-  tsk_error_reset();
-  return reason;
-}
-
 // The metadata entry a deleted name points to, where the library did not load it
 // with the name (it does not when the entry's sequence number moved on, which NTFS
 // does when it frees an entry). Kept when it is in use again (by another file:
@@ -56,6 +48,15 @@ TSK_WALK_RET_ENUM CountOne(TSK_FS_FILE*, void* count) {
 }
 
 }  // namespace
+
+std::string LibraryError(const char* what) {
+  const char* detail = tsk_error_get();
+  std::string reason = what;
+  if (detail != nullptr && *detail != 0) reason += std::string(": ") + detail;
+  tsk_error_reset();
+  return reason;
+}
+
 
 void WalkVolume(TSK_FS_INFO* fs, const VolumeWalkVisitor& visitor, VolumeWalkCounts* counts) {
   std::vector<DirectoryToRead> pending{{fs->root_inum, "", false}};

@@ -12,6 +12,9 @@
 #include <cstdint>
 #include <string>
 
+// what, with the library's own words for its last error after it (then cleared).
+std::string LibraryError(const char* what);
+
 struct VolumeEntry {
   std::string inner;         // the path in the volume: "/Windows/..."
   TSK_FS_FILE* file;         // open for the call, with its metadata
