@@ -33,7 +33,7 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tools"))
-from word_size_identity import (TIMEOUT, Layout, near_miss_sweeps, read_variants,  # noqa: E402
+from mixed_tree import (TIMEOUT, Layout, near_miss_sweeps, read_variants,  # noqa: E402
                                 write, write_truncations)
 
 LETTERS = "ABCD"

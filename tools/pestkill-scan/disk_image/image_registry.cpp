@@ -180,6 +180,9 @@ bool LoadImageRegistry(TSK_FS_INFO* fs, const VolumePlace& place, VolumeRules* r
   rules->calls = OfflineRunDataCalls(nullptr);
   rules->calls.shortForm = ShortFormInImage;
   rules->calls.context = fs;
+  // Which file a Run value's path names is asked of a mounted volume only: inside
+  // an image the text and its short forms decide.
+  rules->calls.identifyFile = nullptr;
   VolumeRegistry& registry = rules->registry;
   registry.hives.clear();
   StartSystemEnvironment(&registry);
