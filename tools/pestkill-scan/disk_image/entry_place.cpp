@@ -29,10 +29,11 @@ void PutVolumeMembers(FILE* out, const VolumePlace& volume) {
   }
 }
 
-std::string Finished(FILE* out, char* text, size_t length) {
+// Closing the stream may move its buffer: text and length are read after it.
+std::string Finished(FILE* out, char** text, size_t* length) {
   std::fclose(out);
-  std::string members(text, length);
-  std::free(text);
+  std::string members(*text, *length);
+  std::free(*text);
   return members;
 }
 
@@ -45,7 +46,7 @@ std::string VolumeMembers(const VolumePlace& volume) {
   if (out == nullptr) return std::string();
   PutVolumeMembers(out, volume);
   std::fflush(out);
-  return Finished(out, text, length);
+  return Finished(out, &text, &length);
 }
 
 std::string EntryMembers(const VolumePlace& volume, const std::string& inner, uint64_t inode, bool deleted,
@@ -65,5 +66,5 @@ std::string EntryMembers(const VolumePlace& volume, const std::string& inner, ui
     std::fputs("null", out);
   }
   std::fflush(out);
-  return Finished(out, text, length);
+  return Finished(out, &text, &length);
 }
