@@ -9,7 +9,8 @@ unpacked scanner itself: --version and a scan of the variant images.
 
 With --build-dir the package is made first with cpack from that build's install
 rules, into a throwaway folder. --depends names a package the Depends field must
-hold (libhivex0 where the build links the hive library).
+hold (libhivex0 where the build links the hive library, libtsk19 where it links the
+disk image library).
 """
 import argparse
 import glob
