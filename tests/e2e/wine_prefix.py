@@ -261,7 +261,13 @@ class WinePrefix:
             body = "Windows Registry Editor Version 5.00\r\n\r\n" + text.replace("\n", "\r\n")
             out.write(body.encode("utf-16-le"))
         try:
-            self.wine(["reg", "import", "Z:" + name.replace("/", "\\")])
+            # Wine's reg now and then exits 1 without a word while the prefix's own
+            # services start or stop; the same import a moment later succeeds.
+            for attempt in range(3):
+                status, _, _ = self.wine(["reg", "import", "Z:" + name.replace("/", "\\")], check=attempt == 2)
+                if status == 0:
+                    break
+                time.sleep(1)
         finally:
             os.remove(name)
 
