@@ -129,16 +129,23 @@ bool HandUndoText(const wchar_t* units, size_t count, void*) {
   return WriteFile(record.undo, units, bytes, &written, nullptr) && written == bytes;
 }
 
+// The fields of the clean-up's start, year to second, each in its width.
+const int StartedWidths[6] = {4, 2, 2, 2, 2, 2};
+void StartedFields(unsigned fields[6]) {
+  const SYSTEMTIME& t = record.started;
+  const unsigned all[6] = {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+  for (int i = 0; i < 6; ++i) fields[i] = all[i];
+}
+
 // Date and time of the clean-up's start, as the name of its undo file: 20261211-134502.
 void StampText(wchar_t* out) {
-  const SYSTEMTIME& t = record.started;
-  const unsigned fields[] = {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
-  const int widths[] = {4, 2, 2, 2, 2, 2};
+  unsigned fields[6];
+  StartedFields(fields);
   size_t at = 0;
   for (int i = 0; i < 6; ++i) {
     if (i == 3) out[at++] = L'-';
     char digits[24];
-    for (const char* d = Decimal(fields[i], widths[i], digits); *d != '\0'; ++d) out[at++] = *d;
+    for (const char* d = Decimal(fields[i], StartedWidths[i], digits); *d != '\0'; ++d) out[at++] = *d;
   }
   out[at] = L'\0';
 }
@@ -245,18 +252,14 @@ void BeginRemovalRecord(const wchar_t* detectionPath, const char* rule) {
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (record.log == INVALID_HANDLE_VALUE) return;
 
-  const SYSTEMTIME& t = record.started;
-  LogNumber(t.wYear, 4);
-  LogAscii("-");
-  LogNumber(t.wMonth, 2);
-  LogAscii("-");
-  LogNumber(t.wDay, 2);
-  LogAscii(" ");
-  LogNumber(t.wHour, 2);
-  LogAscii(":");
-  LogNumber(t.wMinute, 2);
-  LogAscii(":");
-  LogNumber(t.wSecond, 2);
+  // The same start as a reader writes it: 2026-12-11 13:45:02.
+  unsigned fields[6];
+  StartedFields(fields);
+  static const char* const Separators[6] = {"", "-", "-", " ", ":", ":"};
+  for (int i = 0; i < 6; ++i) {
+    LogAscii(Separators[i]);
+    LogNumber(fields[i], StartedWidths[i]);
+  }
   LogAscii(" detected: ");
   if (detectionPath != nullptr) LogWide(detectionPath);
   LogAscii(" (rule: ");

@@ -44,6 +44,17 @@ Unit AsciiUpper(Unit c) {
   return (c >= Unit('a') && c <= Unit('z')) ? static_cast<Unit>(c - Unit('a') + Unit('A')) : c;
 }
 
+// Whatever the value's type, its units are taken as text. A string stored with its
+// terminator ends there; data stored without one loses its last unit. Nothing of an
+// earlier, longer value can show behind the end. Returns dataUnits held to capacity.
+template <typename Unit>
+size_t TerminateRunData(Unit* data, size_t capacity, size_t dataUnits) {
+  if (dataUnits > capacity) dataUnits = capacity;
+  data[capacity - 1] = Unit(0);
+  data[dataUnits == 0 ? 0 : dataUnits - 1] = Unit(0);
+  return dataUnits;
+}
+
 }  // namespace
 
 template <typename Unit>
@@ -84,12 +95,7 @@ void CollapseRunDataBlanks(const Unit* source, Unit* destination) {
 template <typename Unit>
 void NormaliseRunData(Unit* data, size_t capacity, size_t dataUnits, Unit* collapseBuffer,
                       const RunDataCalls<Unit>& calls) {
-  // Whatever the value's type, its units are taken as text. A string stored with its
-  // terminator ends there; data stored without one loses its last unit. Nothing of an
-  // earlier, longer value can show behind the end.
-  if (dataUnits > capacity) dataUnits = capacity;
-  data[capacity - 1] = Unit(0);
-  data[dataUnits == 0 ? 0 : dataUnits - 1] = Unit(0);
+  TerminateRunData(data, capacity, dataUnits);
 
   calls.upperCase(data);
 
@@ -132,9 +138,7 @@ template <typename Unit>
 size_t ExpandRunData(Unit* data, size_t capacity, size_t dataUnits, Unit* scratch,
                      const RunDataCalls<Unit>& calls) {
   // The text ends where the normalisation will end it.
-  if (dataUnits > capacity) dataUnits = capacity;
-  data[capacity - 1] = Unit(0);
-  data[dataUnits == 0 ? 0 : dataUnits - 1] = Unit(0);
+  dataUnits = TerminateRunData(data, capacity, dataUnits);
   if (calls.expandStrings == nullptr) return dataUnits;
 
   const size_t written = calls.expandStrings(data, scratch, capacity, calls.expandContext);

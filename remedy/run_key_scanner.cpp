@@ -53,27 +53,9 @@ const char* LookUpKeyName(uint16_t key) {
 // neither a running image nor any other program's open file is disturbed. Nothing
 // is created, read or run. A drive that is a network connection is not asked: a Run
 // value must not make this tool reach another machine.
-struct AnsiFileCalls {
-  using Unit = char;
-  static UINT DriveType(const char* root) { return GetDriveTypeA(root); }
-  static HANDLE OpenForAttributes(const char* path) {
-    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, 0, nullptr);
-  }
-};
-
-struct WideFileCalls {
-  using Unit = wchar_t;
-  static UINT DriveType(const wchar_t* root) { return GetDriveTypeW(root); }
-  static HANDLE OpenForAttributes(const wchar_t* path) {
-    return CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, 0, nullptr);
-  }
-};
-
-template <typename Calls>
-bool IdentifyLocalFile(const typename Calls::Unit* path, RunDataFileId* file) {
-  using Unit = typename Calls::Unit;
+template <typename Text>
+bool IdentifyLocalFile(const typename Text::Unit* path, RunDataFileId* file) {
+  using Unit = typename Text::Unit;
   if (path == nullptr) return false;
   // The image path itself may come in \\?\ form; a Run value's paths never do.
   const Unit* drive = path;
@@ -81,11 +63,11 @@ bool IdentifyLocalFile(const typename Calls::Unit* path, RunDataFileId* file) {
     drive += 4;
   if (drive[0] == Unit(0) || drive[1] != Unit(':')) return false;
   const Unit root[4] = {drive[0], Unit(':'), Unit('\\'), Unit(0)};
-  if (Calls::DriveType(root) == DRIVE_REMOTE) return false;
+  if (Text::DriveType(root) == DRIVE_REMOTE) return false;
 
   // An empty removable drive answers with an error, not with a dialogue box.
   const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HANDLE handle = Calls::OpenForAttributes(path);
+  HANDLE handle = Text::OpenForAttributes(path);
   (void)SetErrorMode(previousMode);
   if (handle == INVALID_HANDLE_VALUE) return false;
 
@@ -116,7 +98,12 @@ struct AnsiText {
     return GetShortPathNameA(path, out, static_cast<DWORD>(capacity));
   }
   static bool IdentifyFile(const char* path, RunDataFileId* file, void*) {
-    return IdentifyLocalFile<AnsiFileCalls>(path, file);
+    return IdentifyLocalFile<AnsiText>(path, file);
+  }
+  static UINT DriveType(const char* root) { return GetDriveTypeA(root); }
+  static HANDLE OpenForAttributes(const char* path) {
+    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
   }
   static size_t ExpandStrings(const char* text, char* out, size_t capacity, void*) {
     return ExpandEnvironmentStringsA(text, out, static_cast<DWORD>(capacity));
@@ -142,7 +129,12 @@ struct WideText {
     return GetShortPathNameW(path, out, static_cast<DWORD>(capacity));
   }
   static bool IdentifyFile(const wchar_t* path, RunDataFileId* file, void*) {
-    return IdentifyLocalFile<WideFileCalls>(path, file);
+    return IdentifyLocalFile<WideText>(path, file);
+  }
+  static UINT DriveType(const wchar_t* root) { return GetDriveTypeW(root); }
+  static HANDLE OpenForAttributes(const wchar_t* path) {
+    return CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
   }
   static size_t ExpandStrings(const wchar_t* text, wchar_t* out, size_t capacity, void*) {
     return ExpandEnvironmentStringsW(text, out, static_cast<DWORD>(capacity));

@@ -245,6 +245,22 @@ TEST(WindowsRootVolume, ResolvesNamesIgnoringCaseAndGivesShortForms) {
   EXPECT_EQ(std::u16string(out), u"C:\\PROGRAM FILES\\TOOL\\A.EXE");
 }
 
+// A Run value's data as the hive holds it (terminated), and whether it starts the
+// target on the volume.
+struct StartingRunData {
+  const char16_t* data;
+  bool starts;
+};
+
+template <size_t Count>
+void ExpectStartingRunData(const StartingRunData (&cases)[Count], const std::u16string& target,
+                           const RunDataCalls<char16_t>& calls) {
+  for (const StartingRunData& c : cases) {
+    const std::u16string data = std::u16string(c.data) + u'\0';
+    EXPECT_EQ(RunDataStarts(NormalisedRunData(data, calls), target, calls), c.starts) << Utf16ToUtf8(c.data);
+  }
+}
+
 TEST(WindowsRootVolume, MatchesRunDataThroughTheVolumesShortForms) {
   TempTree tree;
   tree.Directory("Program Files");
@@ -255,10 +271,7 @@ TEST(WindowsRootVolume, MatchesRunDataThroughTheVolumesShortForms) {
   volume.lookUp = TreeDosNames;
   const RunDataCalls<char16_t> calls = OfflineRunDataCalls(&volume);
   const std::u16string target = u"C:\\PROGRAM FILES\\LONG TOOL V2.EXE";
-  struct Case {
-    const char16_t* data;
-    bool starts;
-  } const cases[] = {
+  const StartingRunData cases[] = {
       {u"\"C:\\Program Files\\long tool v2.exe\" /s", true},
       {u"c:\\program files\\long tool v2.exe", true},
       // An existing path: only its short form is searched, and the target's long form
@@ -269,10 +282,7 @@ TEST(WindowsRootVolume, MatchesRunDataThroughTheVolumesShortForms) {
       {u"C:\\PROGRA~1\\LONGTO~1.EXE", true},
       {u"C:\\Program Files\\long tool v2.exe.bak", false},
   };
-  for (const Case& c : cases) {
-    const std::u16string data = std::u16string(c.data) + u'\0';
-    EXPECT_EQ(RunDataStarts(NormalisedRunData(data, calls), target, calls), c.starts) << Utf16ToUtf8(c.data);
-  }
+  ExpectStartingRunData(cases, target, calls);
 }
 
 // The volume's file behind a Run value, however the value spells its path: the
@@ -292,10 +302,7 @@ TEST(WindowsRootVolume, NamesTheSameFileHoweverSpelt) {
   volume.lookUp = TreeDosNames;
   const RunDataCalls<char16_t> calls = OfflineRunDataCalls(&volume);
   const std::u16string target = u"C:\\PROGRAM FILES\\LONG TOOL V2.EXE";
-  struct Case {
-    const char16_t* data;
-    bool starts;
-  } const cases[] = {
+  const StartingRunData cases[] = {
       {u"C:/Program Files/long tool v2.exe", true},
       {u"C:\\Windows\\..\\Program Files\\long tool v2.exe", true},
       {u"\"C:\\.\\Program Files\\.\\long tool v2.exe\" /s", true},
@@ -311,10 +318,7 @@ TEST(WindowsRootVolume, NamesTheSameFileHoweverSpelt) {
       {u"\\\\server\\c$\\Program Files\\long tool v2.exe", false},
       {u"C:\\PROGRA~2\\LONGTO~1.EXE", false},
   };
-  for (const Case& c : cases) {
-    const std::u16string data = std::u16string(c.data) + u'\0';
-    EXPECT_EQ(RunDataStarts(NormalisedRunData(data, calls), target, calls), c.starts) << Utf16ToUtf8(c.data);
-  }
+  ExpectStartingRunData(cases, target, calls);
   RunDataFileId file;
   EXPECT_FALSE(IdentifyFileOnVolume(u"C:\\Windows", &file, &volume));  // a folder
   EXPECT_FALSE(IdentifyFileOnVolume(u"C:\\", &file, &volume));
