@@ -120,23 +120,21 @@ class WinePrefix:
         self.path = self.given or tempfile.mkdtemp(prefix="pestkill-e2e-%s." % self.tag, dir="/tmp")
         self.env = wine_environment(self.path)
         try:
-            # The server goes to the background with its output detached and stays
-            # until "wineserver -k", or a minute after its last program ended if
-            # this script dies first. A server started by a program's first run
-            # would inherit the pipes that capture that program's output and hold
-            # them open long after it ended.
-            if self.given:
-                # A prefix shared with other tests is booted once for all of them.
-                boot = subprocess.run([WINE_RUN, "--boot"], env=dict(self.env, PESTKILL_WINEPREFIX=self.path),
-                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                      stderr=subprocess.STDOUT, timeout=600)
-                if boot.returncode != 0:
-                    raise RuntimeError(boot.stdout.decode(errors="replace"))
-            else:
-                subprocess.run([self.wineserver, "-p60"], env=self.env, check=True,
-                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, timeout=60)
-                self.wine(["wineboot", "-i"], timeout=180)
+            # Every prefix of the harness, shared or a test's own, is booted by the
+            # one boot of scripts/wine-run (once, under a lock). Its server goes to
+            # the background with its output detached: a server started by a
+            # program's first run would inherit the pipes that capture that
+            # program's output and hold them open long after it ended. A test's own
+            # server stays until "wineserver -k", or a minute after its last program
+            # ended if this script dies first.
+            boot_env = dict(self.env, PESTKILL_WINEPREFIX=self.path)
+            if not self.given:
+                boot_env["PESTKILL_WINESERVER_LINGER"] = "60"
+            boot = subprocess.run([WINE_RUN, "--boot"], env=boot_env,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                  stderr=subprocess.STDOUT, timeout=600)
+            if boot.returncode != 0:
+                raise RuntimeError(boot.stdout.decode(errors="replace"))
         except BaseException:
             self.__exit__(None, None, None)
             raise
