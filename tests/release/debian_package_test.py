@@ -6,11 +6,13 @@ unpacked scanner itself: --version and a scan of the variant images.
 
     debian_package_test.py (--package DEB | --build-dir DIR) --version VERSION
                            --images-tool PATH [--depends PACKAGE]...
+                           [--disk-image-program]
 
 With --build-dir the package is made first with cpack from that build's install
 rules, into a throwaway folder. --depends names a package the Depends field must
 hold (libhivex0 where the build links the hive library, libtsk19 where it links the
-disk image library).
+disk image library). --disk-image-program: the build has the program that scans disk
+images, which the package must hold and the scanner must find in the unpacked tree.
 """
 import argparse
 import glob
@@ -34,6 +36,7 @@ EXPECTED_FILES = {
     "./usr/share/doc/pestkill-scan/copyright": "-rw-r--r--",
     "./usr/share/doc/pestkill-scan/changelog.gz": "-rw-r--r--",
 }
+DISK_IMAGE_PROGRAM = "./usr/libexec/pestkill/pestkill-scan-disk-image"
 
 
 def run(command, **keywords):
@@ -104,7 +107,10 @@ class Contents(unittest.TestCase):
         for line in checked(["dpkg-deb", "-c", PACKAGE]).splitlines():
             mode, owner, _size, _day, _time, path = line.split(None, 5)
             listing[path] = (mode, owner)
-        for path, mode in EXPECTED_FILES.items():
+        expected = dict(EXPECTED_FILES)
+        if ARGS.disk_image_program:
+            expected[DISK_IMAGE_PROGRAM] = "-rwxr-xr-x"
+        for path, mode in expected.items():
             self.assertIn(path, listing)
             self.assertEqual(listing[path][0], mode, path)
         for path, (mode, owner) in listing.items():
@@ -148,6 +154,19 @@ class UnpackedScanner(unittest.TestCase):
                           for v in "ABCD")
         self.assertEqual(sorted(done.stdout.splitlines()), expected)
 
+    def test_scans_a_disk_image_through_the_program_it_hands_images_to(self):
+        if not ARGS.disk_image_program:
+            self.skipTest("this build has no disk image program")
+        if shutil.which("mkfs.fat") is None:
+            self.fail("mkfs.fat is not installed (scripts/install-deps installs it)")
+        image = os.path.join(WORK, "volume.img")
+        with open(image, "wb") as volume:
+            volume.truncate(1024 * 1024)
+        checked(["mkfs.fat", "-n", "EMPTY", image])
+        done = run([self.scanner(), "--image", image])
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        self.assertIn("Errors: 0", done.stderr)  # the summary, on standard error
+
 
 def make_package(build_dir):
     output = os.path.join(WORK, "package")
@@ -167,6 +186,7 @@ def main():
     parser.add_argument("--version", required=True)
     parser.add_argument("--images-tool", required=True)
     parser.add_argument("--depends", action="append", default=[])
+    parser.add_argument("--disk-image-program", action="store_true")
     ARGS, rest = parser.parse_known_args()
     for tool in ["dpkg-deb", "dpkg-shlibdeps", "cpack", "man", "lexgrog"]:
         if shutil.which(tool) is None:

@@ -1,5 +1,5 @@
 # cmake --install of a build into a fresh prefix gives the files a responder's
-# machine expects there, and nothing outside bin/ and share/.
+# machine expects there, and nothing outside bin/, libexec/ and share/.
 #
 #   cmake -DBUILD_DIR=DIR "-DEXPECTED=share/...;bin/..." -P install_tree.cmake
 cmake_minimum_required(VERSION 3.25)
@@ -26,8 +26,8 @@ foreach(path ${EXPECTED})
   endif()
 endforeach()
 foreach(path ${installed})
-  if(NOT path MATCHES "^(bin|share)/")
-    string(APPEND faults "\n  ${path} lies outside bin/ and share/")
+  if(NOT path MATCHES "^(bin|libexec|share)/")
+    string(APPEND faults "\n  ${path} lies outside bin/, libexec/ and share/")
   endif()
 endforeach()
 file(REMOVE_RECURSE ${prefix})

@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
     case ParseResult::Run: break;
   }
   // --- disk images, unmounted (disk_image/)
-  if (run.options.diskImages) return RunDiskImageScan(run.options);
+  if (run.options.diskImages) return RunDiskImageScan(run.options, argv);
   // --- a mounted Windows volume with its registry (windows_root/)
   if (run.options.windowsRoot.root != nullptr) return RunWindowsRootScan(run.options);
   // ---

@@ -396,7 +396,7 @@ int Refuse(const char* text) {
 
 }  // namespace
 
-int RunDiskImageScan(const ScanOptions& options) {
+int RunDiskImageScan(const ScanOptions& options, char** /*argv*/) {
   if (options.windowsRoot.root != nullptr) return Refuse("--image and --windows-root cannot be given together");
   if (options.fileList != nullptr) return Refuse("--image takes its images as PATHs, not from --file-list");
   ScanRun run;

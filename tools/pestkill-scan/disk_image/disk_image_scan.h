@@ -9,7 +9,9 @@
 struct ScanOptions;
 
 // Runs the scan of the PATH operands as disk images and returns the exit status,
-// by the same rules as a scan of PATH operands.
-int RunDiskImageScan(const ScanOptions& options);
+// by the same rules as a scan of PATH operands. argv: the command line as given,
+// for the scanner that hands the scan to the program that links the disk image
+// library (disk_image_handover.cpp).
+int RunDiskImageScan(const ScanOptions& options, char** argv);
 
 void PrintDiskImageUsage(FILE* stream);

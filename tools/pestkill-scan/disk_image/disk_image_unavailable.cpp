@@ -6,7 +6,7 @@
 #include "tools/pestkill-scan/disk_image/disk_image_scan.h"
 #include "tools/pestkill-scan/scan_options.h"
 
-int RunDiskImageScan(const ScanOptions& /*options*/) {
+int RunDiskImageScan(const ScanOptions& /*options*/, char** /*argv*/) {
   std::fprintf(stderr,
                "pestkill-scan: --image is not available in this build: it needs the disk image "
                "library (libtsk), which a Linux build links where it is installed for its target\n"
