@@ -11,8 +11,8 @@
 #include <string>
 
 #include "tests/fuzz/memory_file.h"
-#include "tools/pestkill-scan/disk_image/tsk_file_source.h"
-#include "tools/pestkill-scan/disk_image/volume_walk.h"
+#include "tools/pestkill-scan/sources/disk_image/tsk_file_source.h"
+#include "tools/pestkill-scan/sources/disk_image/volume_walk.h"
 
 namespace {
 

@@ -7,8 +7,9 @@
 #include <cstdlib>
 
 #include "tests/fuzz/memory_file.h"
-#include "tools/pestkill-scan/windows_root/offline_run_data.h"
-#include "tools/pestkill-scan/windows_root/volume_registry.h"
+#include "tools/pestkill-scan/registry_rule/offline_run_data.h"
+#include "tools/pestkill-scan/registry_rule/volume_registry.h"
+#include "tools/pestkill-scan/sources/mounted_volume/volume_path.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemoryFile* file = SharedMemoryFile();
@@ -17,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   VolumeShortForms volume;
   volume.root = "/nonexistent-volume";
-  const RunDataCalls<char16_t> calls = OfflineRunDataCalls(&volume);
+  const RunDataCalls<char16_t> calls = MountedVolumeRunDataCalls(&volume);
   const std::u16string target = u"C:\\PROGRAMDATA\\WINLOGON.EXE";
   for (HiveRole role : {HiveRole::Machine, HiveRole::User}) {
     VolumeHive hive;

@@ -1,6 +1,6 @@
 // The first bytes that name a container the disk image library does not read, and
 // a file system the library failed to open.
-#include "tools/pestkill-scan/disk_image/container_format.h"
+#include "tools/pestkill-scan/sources/disk_image/container_format.h"
 
 #include <gtest/gtest.h>
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "tests/support/temp_file.h"
-#include "tools/pestkill-scan/file_walk.h"
+#include "tools/pestkill-scan/sources/tree/file_walk.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The --exclude patterns.
 #include <gtest/gtest.h>
 
-#include "tools/pestkill-scan/glob_match.h"
+#include "tools/pestkill-scan/judgement/glob_match.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tools/pestkill-scan/json_text.h"
+#include "tools/pestkill-scan/report/json_text.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <set>
 #include <string>
 
-#include "tools/pestkill-scan/json_text.h"
-#include "tools/pestkill-scan/name_text.h"
+#include "tools/pestkill-scan/report/json_text.h"
+#include "tools/pestkill-scan/report/name_text.h"
 
 namespace {
 

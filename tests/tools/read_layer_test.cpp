@@ -28,7 +28,7 @@
 #include "tests/support/read_orders.h"
 #include "tests/support/temp_file.h"
 #include "tests/support/variant_images.h"
-#include "tools/pestkill-scan/read_layer.h"
+#include "tools/pestkill-scan/judgement/read_layer.h"
 
 namespace {
 

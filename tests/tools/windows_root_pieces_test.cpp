@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "tools/pestkill-scan/windows_root/hive_file.h"
-#include "tools/pestkill-scan/windows_root/offline_impostor.h"
-#include "tools/pestkill-scan/windows_root/offline_run_data.h"
-#include "tools/pestkill-scan/windows_root/sha256.h"
-#include "tools/pestkill-scan/windows_root/utf16_text.h"
-#include "tools/pestkill-scan/windows_root/volume_environment.h"
-#include "tools/pestkill-scan/windows_root/volume_path.h"
-#include "tools/pestkill-scan/windows_root/windows_root_options.h"
+#include "tools/pestkill-scan/registry_rule/hive_file.h"
+#include "tools/pestkill-scan/registry_rule/offline_impostor.h"
+#include "tools/pestkill-scan/registry_rule/offline_run_data.h"
+#include "tools/pestkill-scan/sources/mounted_volume/sha256.h"
+#include "tools/pestkill-scan/registry_rule/utf16_text.h"
+#include "tools/pestkill-scan/registry_rule/volume_environment.h"
+#include "tools/pestkill-scan/sources/mounted_volume/volume_path.h"
+#include "tools/pestkill-scan/sources/mounted_volume/windows_root_options.h"
 
 namespace {
 
@@ -177,7 +177,7 @@ TEST(WindowsRootImpostor, FoldsCaseAsTheLiveRuleDoes) {
   VolumeShortForms noVolume;  // no file of these paths exists, so none has a short form
   noVolume.root = "/nonexistent-volume";
   noVolume.lookUp = NoDosNames;
-  const RunDataCalls<char16_t> calls = OfflineRunDataCalls(&noVolume);
+  const RunDataCalls<char16_t> calls = MountedVolumeRunDataCalls(&noVolume);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     VolumeRegistry registry;
@@ -269,7 +269,7 @@ TEST(WindowsRootVolume, MatchesRunDataThroughTheVolumesShortForms) {
   VolumeShortForms volume;
   volume.root = tree.root();
   volume.lookUp = TreeDosNames;
-  const RunDataCalls<char16_t> calls = OfflineRunDataCalls(&volume);
+  const RunDataCalls<char16_t> calls = MountedVolumeRunDataCalls(&volume);
   const std::u16string target = u"C:\\PROGRAM FILES\\LONG TOOL V2.EXE";
   const StartingRunData cases[] = {
       {u"\"C:\\Program Files\\long tool v2.exe\" /s", true},
@@ -300,7 +300,7 @@ TEST(WindowsRootVolume, NamesTheSameFileHoweverSpelt) {
   VolumeShortForms volume;
   volume.root = tree.root();
   volume.lookUp = TreeDosNames;
-  const RunDataCalls<char16_t> calls = OfflineRunDataCalls(&volume);
+  const RunDataCalls<char16_t> calls = MountedVolumeRunDataCalls(&volume);
   const std::u16string target = u"C:\\PROGRAM FILES\\LONG TOOL V2.EXE";
   const StartingRunData cases[] = {
       {u"C:/Program Files/long tool v2.exe", true},

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "detect/signature_tables.h"
-#include "tools/pestkill-scan/disk_image/disk_image_scan.h"
-#include "tools/pestkill-scan/name_text.h"
+#include "tools/pestkill-scan/sources/disk_image/disk_image_scan.h"
+#include "tools/pestkill-scan/report/name_text.h"
 
 #ifndef PESTKILL_VERSION
 #define PESTKILL_VERSION "unknown"
@@ -120,7 +120,7 @@ bool SetFlag(const char* name, ScanOptions* options) {
       {"--variant", &ScanOptions::showVariant},   {"--explain", &ScanOptions::explain},
       {"--json", &ScanOptions::json},             {"--null", &ScanOptions::nullEnded},
       {"--one-file-system", &ScanOptions::oneFileSystem},
-      {"--image", &ScanOptions::diskImages},  // disk images (disk_image/)
+      {"--image", &ScanOptions::diskImages},  // disk images (sources/disk_image/)
   };
   for (const Flag& flag : Flags) {
     if (std::strcmp(name, flag.name) == 0) {
@@ -200,8 +200,8 @@ int ProcessorCount() {
 
 void PrintUsage(FILE* stream) {
   std::fputs(Usage, stream);
-  PrintWindowsRootUsage(stream);  // mounted Windows volume (windows_root/)
-  PrintDiskImageUsage(stream);    // disk images (disk_image/)
+  PrintWindowsRootUsage(stream);  // mounted Windows volume (sources/mounted_volume/)
+  PrintDiskImageUsage(stream);    // disk images (sources/disk_image/)
 }
 
 void PrintVersion(FILE* stream) {
@@ -215,7 +215,7 @@ void PrintVersion(FILE* stream) {
 }
 
 ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options) {
-  // --- mounted Windows volume options (windows_root/): taken out first, with their
+  // --- mounted Windows volume options (sources/mounted_volume/): taken out first, with their
   // values, and moved in front of the others.
   int volumeArguments = 0;
   if (!TakeWindowsRootOptions(argc, argv, &options->windowsRoot, &volumeArguments)) {
@@ -254,7 +254,7 @@ ParseResult ParseScanArguments(int argc, char** argv, ScanOptions* options) {
       options->fileList = value;
       continue;
     }
-    if (TakeValue("--volume-time-limit", argc, argv, &at, &value)) {  // disk images (disk_image/)
+    if (TakeValue("--volume-time-limit", argc, argv, &at, &value)) {  // disk images (sources/disk_image/)
       char* end = nullptr;
       const long seconds = value != nullptr ? std::strtol(value, &end, 10) : 0;
       if (value == nullptr || end == value || *end != 0 || seconds < 1 || seconds > 86400 * 7)

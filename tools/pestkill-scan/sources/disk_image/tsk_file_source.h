@@ -1,0 +1,20 @@
+// A read source (read_layer.h) over one data attribute of a file the disk image
+// library has opened: the file's data, or one of its named streams.
+#pragma once
+
+#include <tsk/libtsk.h>
+
+#include <string>
+
+#include "tools/pestkill-scan/judgement/read_layer.h"
+
+// What the source reads, and the first read it could not do: a file that could not
+// be read whole is not judged clean.
+struct AttributeReading {
+  const TSK_FS_ATTR* attribute = nullptr;
+  bool failed = false;
+  std::string failure;  // the library's words
+};
+
+// source reads reading->attribute, which must stay open while source is used.
+ReadSource AttributeReadSource(AttributeReading* reading);
