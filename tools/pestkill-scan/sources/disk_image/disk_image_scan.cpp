@@ -2,12 +2,15 @@
 
 #include <tsk/libtsk.h>
 
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "tools/pestkill-scan/sources/disk_image/container_format.h"
 #include "tools/pestkill-scan/sources/disk_image/entry_place.h"
+#include "tools/pestkill-scan/sources/disk_image/ewf_segments.h"
 #include "tools/pestkill-scan/sources/disk_image/tsk_file_source.h"
 #include "tools/pestkill-scan/sources/disk_image/volume_process.h"
 #include "tools/pestkill-scan/sources/disk_image/volume_walk.h"
@@ -103,21 +106,48 @@ bool IsNamedStream(const TSK_FS_ATTR* attribute) {
          std::strcmp(attribute->name, "$Data") != 0;
 }
 
-// Why the attribute's bytes cannot be judged as they are read, or null.
-const char* UnjudgedContent(TSK_FS_FILE* file, const TSK_FS_ATTR* attribute) {
-  if ((attribute->flags & TSK_FS_ATTR_ENC) != 0) return "encrypted by the file system (EFS), which is not read";
-  const int count = tsk_fs_file_attr_getsize(file);
+// Why the attribute's bytes are not judged at all, or null.
+const char* EncryptedContent(const TSK_FS_ATTR* attribute) {
+  return (attribute->flags & TSK_FS_ATTR_ENC) != 0 ? "encrypted by the file system (EFS), which is not read" : nullptr;
+}
+
+// Where the runs of a non-resident attribute end, sparse runs counted, in bytes
+// (held at the largest value where the metadata's numbers would wrap).
+uint64_t RunsEnd(const TSK_FS_ATTR* attribute, uint64_t blockBytes) {
+  uint64_t end = 0;
+  for (const TSK_FS_ATTR_RUN* run = attribute->nrd.run; run != nullptr; run = run->next) {
+    if (run->len > UINT64_MAX - run->offset) return UINT64_MAX;
+    if (run->offset + run->len > end) end = run->offset + run->len;
+  }
+  return blockBytes != 0 && end > UINT64_MAX / blockBytes ? UINT64_MAX : end * blockBytes;
+}
+
+// Why content that did not match was not judged as it is, or empty: the file's
+// data lies compressed in its WOF stream (a named stream is never compressed so),
+// or the attribute's runs end before the size its metadata claims (damaged or
+// hostile metadata: the rest is not in the image, and the library reads it as
+// nothing, which must not pass for clean).
+std::string UnjudgedContent(TSK_FS_FILE* file, const TSK_FS_ATTR* attribute, bool unnamedData) {
+  const int count = unnamedData ? tsk_fs_file_attr_getsize(file) : 0;
   for (int i = 0; i < count; ++i) {
     const TSK_FS_ATTR* other = tsk_fs_file_attr_get_idx(file, i);
     if (other != nullptr && IsNamedStream(other) && std::strcmp(other->name, WofStream) == 0)
       return "compressed by Windows (WOF/CompactOS), which is not read";
   }
   tsk_error_reset();
-  return nullptr;
+  if ((attribute->flags & TSK_FS_ATTR_NONRES) != 0 && (attribute->flags & TSK_FS_ATTR_COMP) == 0 &&
+      attribute->size > 0) {
+    const uint64_t held = RunsEnd(attribute, file->fs_info->block_size);
+    if (held < static_cast<uint64_t>(attribute->size))
+      return "its metadata claims " + std::to_string(attribute->size) + " bytes, but its data runs hold " +
+             std::to_string(held) + ": the rest is not in the image";
+  }
+  return std::string();
 }
 
-// One attribute judged and reported: a read the library could not do makes the
-// file "not checked", never clean.
+// One attribute judged and reported: a detection stands; otherwise a read the
+// library could not do, or content not judged as it is, makes the file "not
+// checked", never clean.
 void JudgeAttribute(VolumeScan* scan, const VolumeEntry& entry, const TSK_FS_ATTR* attribute, const char* stream,
                     bool impostor = false, const std::u16string& upperTarget = std::u16string()) {
   ScanRun* run = scan->run;
@@ -126,17 +156,22 @@ void JudgeAttribute(VolumeScan* scan, const VolumeEntry& entry, const TSK_FS_ATT
   run->report.entryMembers = EntryMembers(scan->place, entry.inner, entry.file->meta->addr, entry.deleted, stream);
   if (entry.deleted) run->report.entryMembers += entry.reallocated ? ",\"realloc\":true" : ",\"realloc\":false";
   FileJudgement judgement;
-  if (const char* unjudged = UnjudgedContent(entry.file, attribute)) {
+  if (const char* encrypted = EncryptedContent(attribute)) {
     judgement.verdict = Verdict::NotChecked;
-    judgement.reason = unjudged;
+    judgement.reason = encrypted;
   } else {
     AttributeReading reading;
     reading.attribute = attribute;
     const ReadSource source = AttributeReadSource(&reading);
     JudgeSourceSignatures(*run, source, static_cast<uint64_t>(attribute->size), &judgement);
+    const std::string unjudged =
+        judgement.verdict != Verdict::Infected ? UnjudgedContent(entry.file, attribute, stream == nullptr) : "";
     if (reading.failed && judgement.verdict != Verdict::Infected) {
       judgement.verdict = Verdict::NotChecked;
       judgement.reason = "the image could not be read whole: " + reading.failure;
+    } else if (!unjudged.empty()) {
+      judgement.verdict = Verdict::NotChecked;
+      judgement.reason = unjudged;
     }
   }
   ReportEntry(scan, path, impostor, upperTarget, judgement);
@@ -272,8 +307,29 @@ const char* NamedVolumeFormat(TSK_IMG_INFO* img, TSK_OFF_T offset) {
   return got > 0 ? VolumeFormatNamed(head, static_cast<size_t>(got)) : nullptr;
 }
 
-// The partitions of the table, each with a file system the library reads walked,
-// each other allocated one passed over with its type.
+// The file system type the library knows by the name VolumeFormatNamed gives.
+TSK_FS_TYPE_ENUM NamedFormatType(const char* named) {
+  std::string lower;
+  for (const char* at = named; *at != 0; ++at)
+    lower += static_cast<char>(std::tolower(static_cast<unsigned char>(*at)));
+  return tsk_fs_type_toid_utf8(lower.c_str());
+}
+
+// Why a volume whose boot sector names a file system did not open, in the words
+// of that file system's own reader (detection says only that it found no type),
+// else the detection's failure. The volume is the partition, or without one the
+// image from its start.
+std::string NamedVolumeFailure(const std::string& detected, const char* named, const TSK_VS_PART_INFO* part,
+                               TSK_IMG_INFO* img) {
+  const TSK_FS_TYPE_ENUM type = NamedFormatType(named);
+  if (type == TSK_FS_TYPE_UNSUPP) return detected;
+  tsk_error_reset();
+  TSK_FS_INFO* fs = part != nullptr ? tsk_fs_open_vol(part, type) : tsk_fs_open_img(img, 0, type);
+  if (fs == nullptr) return LibraryError("cannot be read");
+  tsk_fs_close(fs);
+  return detected;
+}
+
 // One partition of the table, in its own process: walked when it has a file
 // system the library reads, passed over with its type when it has none.
 struct PartitionToScan {
@@ -297,7 +353,9 @@ void ScanPartition(void* context) {
     const TSK_OFF_T start = scan->table->offset + static_cast<TSK_OFF_T>(part->start * scan->table->block_size);
     if (const char* named = NamedVolumeFormat(scan->table->img_info, start)) {
       QueueLine(run, LineKind::Error, VolumeName(place).c_str(),
-                (std::string("its boot sector names ") + named + ", but the volume " + failure).c_str());
+                (std::string("its boot sector names ") + named + ", but the volume " +
+                 NamedVolumeFailure(failure, named, part, nullptr))
+                    .c_str());
     } else {
       const std::string reason = std::string("partition of type \"") + (part->desc != nullptr ? part->desc : "?") +
                                  "\": no file system that can be read";
@@ -341,7 +399,8 @@ void ScanBareVolume(void* context) {
     const std::string failure = LibraryError("cannot be read");
     if (const char* named = NamedVolumeFormat(scan->img, 0)) {
       ImageError(run, scan->image, std::string("no partition table, and the volume's boot sector names ") + named +
-                                       ", but the volume " + failure);
+                                       ", but the volume " +
+                                       NamedVolumeFailure(failure, named, nullptr, scan->img));
     } else {
       ImageError(run, scan->image, "neither a partition table nor a file system that can be read");
     }
@@ -372,6 +431,14 @@ void ScanDiskImage(ScanRun* run, const char* image, uint64_t imageNumber, const 
   }
   if (const char* format = UnreadFormatOf(img)) {
     ImageError(run, image, std::string("a ") + format + " image, a format that cannot be read here (convert it to raw)");
+    tsk_img_close(img);
+    return;
+  }
+  // The library reads a missing segment's sectors as zeros: such an image is not read.
+  const std::string gap =
+      TSK_IMG_TYPE_ISEWF(img->itype) ? EwfSegmentGap(img->images, img->num_img) : std::string();
+  if (!gap.empty()) {
+    ImageError(run, image, gap);
     tsk_img_close(img);
     return;
   }

@@ -52,7 +52,17 @@ TSK_WALK_RET_ENUM CountOne(TSK_FS_FILE*, void* count) {
 std::string LibraryError(const char* what) {
   const char* detail = tsk_error_get();
   std::string reason = what;
-  if (detail != nullptr && *detail != 0) reason += std::string(": ") + detail;
+  if (detail != nullptr && *detail != 0) {
+    reason += ": ";
+    // The library breaks some of its texts into lines; the reason stays one.
+    for (const char* at = detail; *at != 0; ++at) {
+      if (*at == '\n') {
+        reason += "; ";
+      } else if (*at != '\r') {
+        reason += *at;
+      }
+    }
+  }
   tsk_error_reset();
   return reason;
 }
