@@ -102,8 +102,8 @@ bool AdmitVolumeEntry(void* context, const std::string& inner, const char* name)
 constexpr char WofStream[] = "WofCompressedData";
 
 bool IsNamedStream(const TSK_FS_ATTR* attribute) {
-  return attribute->type == TSK_FS_ATTR_TYPE_NTFS_DATA && attribute->name != nullptr && attribute->name[0] != 0 &&
-         std::strcmp(attribute->name, "$Data") != 0;
+  return StoredAttributeType(attribute) == TSK_FS_ATTR_TYPE_NTFS_DATA && attribute->name != nullptr &&
+         attribute->name[0] != 0 && std::strcmp(attribute->name, "$Data") != 0;
 }
 
 // Why the attribute's bytes are not judged at all, or null.

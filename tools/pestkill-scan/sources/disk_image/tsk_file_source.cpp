@@ -1,5 +1,7 @@
 #include "tools/pestkill-scan/sources/disk_image/tsk_file_source.h"
 
+#include <cstring>
+
 namespace {
 
 // As pread on a descriptor: the end of the data gives 0, not an error (the library
@@ -30,4 +32,11 @@ ReadSource AttributeReadSource(AttributeReading* reading) {
   source.context = reading;
   source.readAt = ReadAttributeAt;
   return source;
+}
+
+uint32_t StoredAttributeType(const TSK_FS_ATTR* attribute) {
+  static_assert(sizeof attribute->type == sizeof(uint32_t), "the library stores an attribute's type in 32 bits");
+  uint32_t type = 0;
+  std::memcpy(&type, &attribute->type, sizeof type);
+  return type;
 }

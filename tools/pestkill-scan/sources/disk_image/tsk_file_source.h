@@ -4,6 +4,7 @@
 
 #include <tsk/libtsk.h>
 
+#include <cstdint>
 #include <string>
 
 #include "tools/pestkill-scan/judgement/read_layer.h"
@@ -18,3 +19,8 @@ struct AttributeReading {
 
 // source reads reading->attribute, which must stay open while source is used.
 ReadSource AttributeReadSource(AttributeReading* reading);
+
+// The attribute's type as a number. The library copies an NTFS attribute's type
+// from the volume as it is, so a damaged or hostile one may hold a value that is
+// none of TSK_FS_ATTR_TYPE_ENUM's, which must not be read as that enumeration.
+uint32_t StoredAttributeType(const TSK_FS_ATTR* attribute);
