@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/pestkill-scan/disk_image/image_file_identity.h"
 #include "tools/pestkill-scan/windows_root/offline_run_data.h"
 #include "tools/pestkill-scan/windows_root/utf16_text.h"
 
@@ -179,10 +180,8 @@ bool LoadImageRegistry(TSK_FS_INFO* fs, const VolumePlace& place, VolumeRules* r
     return false;
   rules->calls = OfflineRunDataCalls(nullptr);
   rules->calls.shortForm = ShortFormInImage;
+  rules->calls.identifyFile = IdentifyFileInImage;
   rules->calls.context = fs;
-  // Which file a Run value's path names is asked of a mounted volume only: inside
-  // an image the text and its short forms decide.
-  rules->calls.identifyFile = nullptr;
   VolumeRegistry& registry = rules->registry;
   registry.hives.clear();
   StartSystemEnvironment(&registry);
