@@ -21,6 +21,7 @@ import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -477,6 +478,112 @@ class FetchedImages(unittest.TestCase):
             self.assertEqual(status, 2)
             self.assertEqual(err.count(": ERROR "), 1, err)
             self.assertIn("%s: ERROR a QCOW2 image" % qcow, err)
+
+
+# The Run values of a small system volume that start its impostor by another name
+# of the same file or by a path that reaches it otherwise, and near misses: (value,
+# type, data, whether it starts the impostor). As on the volume mounted, links,
+# pipes and reparse points are never followed and decide no line; the first path of
+# a line that names an existing file decides it.
+SZ, EXPAND_SZ = windows_layout.REG_SZ, windows_layout.REG_EXPAND_SZ
+IDENTITY_CASES = [
+    ("HardLink", SZ, r"C:\ProgramData\Updates\helper.exe /s", True),
+    ("Detour", SZ, r"C:\Windows\..\ProgramData\WinLogon.exe", True),
+    ("Doubled", SZ, "C:\\ProgramData\\\\WinLogon.exe -q", True),
+    ("Dots", SZ, r'"C:\.\ProgramData\.\WinLogon.exe" /min', True),
+    ("AboveRoot", SZ, r"C:\..\..\ProgramData\WinLogon.exe", True),
+    ("Slashes", SZ, "C:/ProgramData/Updates/../WinLogon.exe", True),
+    ("ShortName", SZ, r"C:\PROGRA~1\Updates\helper.exe", True),
+    ("ShortNameDetour", SZ, r"c:\progra~1\updates\..\winlogon.exe -s", True),
+    ("Expanded", EXPAND_SZ, r"%SystemRoot%\..\ProgramData\WinLogon.exe /s", True),
+    ("AfterLink", SZ, r"C:\ProgramData\link.exe C:\ProgramData\.\WinLogon.exe", True),
+    ("AfterPipe", SZ, r"C:\ProgramData\pipe C:\ProgramData\.\WinLogon.exe", True),
+    ("AfterReparsePoint", SZ, r"C:\ProgramData\reparse.exe C:\ProgramData\.\WinLogon.exe", True),
+    ("AfterOtherFile", SZ, r"C:\ProgramData\other.exe C:\ProgramData\.\WinLogon.exe", False),
+    ("ViaLink", SZ, r"C:\ProgramData\link.exe", False),
+    ("ViaReparsePoint", SZ, r"C:\ProgramData\reparse.exe", False),
+    ("OtherFile", SZ, r"C:\ProgramData\Updates\other.exe", False),
+    ("NearDetour", SZ, r"C:\Windows\..\ProgramData\WinLogon.exe.bak", False),
+    ("OtherDrive", SZ, r"D:\Windows\..\ProgramData\WinLogon.exe", False),
+    ("Network", SZ, r"\\server\c$\Windows\..\ProgramData\WinLogon.exe", False),
+]
+
+
+def symbolic_link_reparse_data(target):
+    """A relative symbolic link's reparse point, as the volume stores it."""
+    name = target.encode("utf-16le")
+    body = struct.pack("<HHHHI", 0, len(name), len(name), len(name), 1) + name + name
+    return struct.pack("<IHH", 0xA000000C, len(body), 0) + body
+
+
+class RunValuesNamingTheSameFile(unittest.TestCase):
+    """The same file behind a Run value however its path is spelt: --image on the
+    volume finds the values --windows-root finds on it mounted."""
+
+    @classmethod
+    def setUpClass(cls):
+        windows_layout.ARGS = argparse.Namespace(images_tool=ARGS.images_tool, corpus=ARGS.hive_corpus,
+                                                 scanner=ARGS.scanner)
+        cls.work = tempfile.mkdtemp(prefix="disk-image-identity.")
+        cls.addClassCleanup(shutil.rmtree, cls.work, True)
+        cls.image = os.path.join(cls.work, "identity.raw")
+        with open(cls.image, "wb") as f:
+            f.truncate(16 << 20)
+        run("mkntfs", "-F", "-f", "-q", cls.image)
+        mount = os.path.join(cls.work, "mnt")
+        os.makedirs(mount)
+        run("ntfs-3g", cls.image, mount)
+        try:
+            def host(relative):
+                return os.path.join(mount, *relative.split("/"))
+            for relative, data in [("Windows/System32/winlogon.exe", b"MZ the genuine logon program"),
+                                   ("ProgramData/WinLogon.exe", b"MZ impostor started through other names"),
+                                   ("ProgramData/other.exe", b"MZ another program"),
+                                   ("ProgramData/reparse.exe", b"MZ")]:
+                write(host(relative), data)
+            os.makedirs(host("ProgramData/Updates"))
+            os.link(host("ProgramData/WinLogon.exe"), host("ProgramData/Updates/helper.exe"))
+            os.link(host("ProgramData/other.exe"), host("ProgramData/Updates/other.exe"))
+            os.symlink("WinLogon.exe", host("ProgramData/link.exe"))
+            os.mkfifo(host("ProgramData/pipe"))
+            os.setxattr(host("ProgramData/reparse.exe"), "system.ntfs_reparse_data",
+                        symbolic_link_reparse_data("WinLogon.exe"))
+            run("setfattr", "-n", "system.ntfs_dos_name", "-v", "PROGRA~1", host("ProgramData"))
+            windows_layout.build_hive(host("Windows/System32/config/SOFTWARE"), {
+                r"Microsoft\Windows NT\CurrentVersion": [
+                    ("SystemRoot", windows_layout.REG_SZ, windows_layout.sz(r"C:\Windows"))],
+                windows_layout.MACHINE_RUN: [(name, kind, windows_layout.sz(data))
+                                             for name, kind, data, _ in IDENTITY_CASES],
+            })
+            windows_layout.build_hive(host("Windows/System32/config/DEFAULT"), {})
+        finally:
+            run("umount", mount)
+        run("ntfs-3g", "-o", "ro", cls.image, mount)
+        try:
+            cls.mounted = scan_records("--windows-root", mount)
+        finally:
+            run("umount", mount)
+        cls.mount = mount
+        cls.in_image = scan_records("--image", cls.image)
+
+    @staticmethod
+    def started_values(records):
+        return {c["value"] for r in records if r.get("rule") == "winlogon impostor"
+                for c in r.get("changes", []) if c.get("change") == "delete run value"}
+
+    def test_each_spelling_starts_the_impostor_on_both_roads_or_on_neither(self):
+        _, mounted, _, mounted_err = self.mounted
+        _, in_image, summary, err = self.in_image
+        for road, records in [("--windows-root", mounted), ("--image", in_image)]:
+            started = self.started_values(records)
+            for name, _, data, starts in IDENTITY_CASES:
+                with self.subTest(road=road, value=name, data=data):
+                    self.assertEqual(name in started, starts)
+        # The detection and every change it lists, the same on both.
+        self.assertEqual(windows_detections_of(in_image, self.image + "#volume"),
+                         windows_detections_of(mounted, self.mount))
+        self.assertEqual(summary["errors"], 0, err)
+        self.assertNotIn(": ERROR", mounted_err)
 
 
 def main():

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/pestkill-scan/sources/disk_image/image_file_identity.h"
 #include "tools/pestkill-scan/registry_rule/offline_run_data.h"
 #include "tools/pestkill-scan/registry_rule/utf16_text.h"
 
@@ -179,10 +180,8 @@ bool LoadImageRegistry(TSK_FS_INFO* fs, const VolumePlace& place, VolumeRules* r
     return false;
   rules->calls = OfflineRunDataCalls();
   rules->calls.shortForm = ShortFormInImage;
+  rules->calls.identifyFile = IdentifyFileInImage;
   rules->calls.context = fs;
-  // Which file a Run value's path names is asked of a mounted volume only: inside
-  // an image the text and its short forms decide.
-  rules->calls.identifyFile = nullptr;
   VolumeRegistry& registry = rules->registry;
   registry.hives.clear();
   StartSystemEnvironment(&registry);

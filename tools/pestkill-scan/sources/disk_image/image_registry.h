@@ -13,7 +13,8 @@
 // it, a Windows system volume:
 // then rules->registry holds its hives (SOFTWARE, DEFAULT, each profile's
 // NTUSER.DAT; a missing or unreadable one with its error), named as lines name
-// the volume's files, and rules->calls the Run data rules, with the 8.3 names the volume holds.
+// the volume's files, and rules->calls the Run data rules, with the 8.3 names the
+// volume holds and its files as the Run values' paths name them (hard links, "..").
 bool LoadImageRegistry(TSK_FS_INFO* fs, const VolumePlace& place, VolumeRules* rules);
 
 // The Windows path ("C:\...") of a path inside the volume ("/..."); false when it

@@ -101,14 +101,6 @@ bool ResolveBelowRoot(const std::string& root, const std::u16string& relative, s
   return true;
 }
 
-bool SplitDriveC(const std::u16string& windowsPath, std::u16string* relative) {
-  if (windowsPath.size() < 3 || (windowsPath[0] != u'C' && windowsPath[0] != u'c') || windowsPath[1] != u':' ||
-      !IsSeparator(windowsPath[2]))
-    return false;
-  *relative = windowsPath.substr(3);
-  return true;
-}
-
 bool WindowsPathOf(const std::string& root, const std::string& host, std::u16string* windowsPath) {
   std::string base = root;
   while (base.size() > 1 && base.back() == '/') base.pop_back();

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "remedy/run_data_match.h"
+#include "tools/pestkill-scan/registry_rule/windows_path.h"
 
-enum class EntryType { Missing, Directory, File, Other };
 
 // The entry of directory whose name equals name ignoring case (the exact spelling
 // wins; among several others the first in byte order). Its type comes from lstat,
@@ -27,9 +27,6 @@ std::vector<std::string> ListSubdirectories(const std::string& directory);
 bool ResolveBelowRoot(const std::string& root, const std::u16string& relative, std::string* host,
                       std::vector<std::string>* hostComponents, EntryType* type);
 
-// A Windows path of the volume: "C:\..." (the drive letter in either case) with a
-// relative part; false for other drives, UNC and relative paths.
-bool SplitDriveC(const std::u16string& windowsPath, std::u16string* relative);
 
 // The Windows path "C:\A\B" of host path root/A/B; false when host does not lie
 // below root or its name is not UTF-8.
