@@ -537,15 +537,18 @@ class ParallelVolumes(unittest.TestCase):
     def test_the_report_is_the_one_of_a_volume_at_a_time(self):
         gpt, raw = Built.images["gpt"][0], Built.images["raw"][0]
         missing = os.path.join(Built.work, "missing.raw")
-        cases = [("a disk of three partitions", [gpt]),
-                 ("one volume twice in a disk", [self.twin]),
-                 ("two images", [raw, gpt]),
+        no_captures = dict(os.environ, TMPDIR=missing)
+        cases = [("a disk of three partitions", [gpt], None),
+                 ("one volume twice in a disk", [self.twin], None),
+                 ("two images", [raw, gpt], None),
                  # The scanner's own line about an image comes after the volumes before it.
-                 ("an image that cannot be read between two", [gpt, missing, Built.images["vhd dynamic"][0]])]
-        for name, images in cases:
+                 ("an image that cannot be read between two", [gpt, missing, Built.images["vhd dynamic"][0]], None),
+                 # Nowhere to keep a report: each volume waits until it is the oldest.
+                 ("no file for a capture", [gpt, raw], no_captures)]
+        for name, images, environment in cases:
             for form in [[], ["--json", "-a", "--explain"]]:
                 with self.subTest(case=name, form=" ".join(form)):
-                    runs = self.reports(form + images)
+                    runs = self.reports(form + images, environment=environment)
                     self.assertEqual(runs[0][1], 1, runs[0][3])
                     self.assertSameReports(runs)
 

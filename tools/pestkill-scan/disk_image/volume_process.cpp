@@ -111,16 +111,18 @@ uint64_t VolumeProcesses::Start(const std::string& volumeName, void (*scan)(void
   child->name = volumeName;
   std::string failure;
   // The oldest volume not yet reported writes straight out; any later one waits
-  // for its turn in a capture.
-  const bool captured = !children_.empty();
+  // for its turn in a capture, or, where none can be made, starts once it is the
+  // oldest.
+  if (!children_.empty() && !OpenVolumeCapture(&child->capture, &failure)) {
+    Finish();
+    if (!WaitForRoom()) return 0;
+  }
+  failure.clear();
   void* shared = mmap(nullptr, sizeof(ScanCounts), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   int ends[2] = {-1, -1};
   if (shared == MAP_FAILED || pipe(ends) != 0) {
     failure = std::string("no pipe for the volume's scan: ") + std::strerror(errno);
-  } else if (captured && !OpenVolumeCapture(&child->capture, &failure)) {
-    failure = "no capture for the volume's report: " + failure;
-  }
-  if (failure.empty()) {
+  } else {
     child->published = new (shared) ScanCounts(report_->counts);
     child->startCounts = report_->counts;
     std::fflush(stdout);
