@@ -9,8 +9,9 @@ times `pestkill-scan --image` on the raw image against mounting it with
 `ntfs-3g -o ro` and `pestkill-scan -r` on the mount, and against listing and
 extracting each file with fls/icat and scanning the extracted tree. Also: bytes
 read per clean file (reads the scanner's processes did, less those of the same
-volume empty) and peak memory on the volume and on one holding the corpus twice.
-Prints one row per measure, tab-separated.
+volume empty), peak memory on the volume and on one holding the corpus twice, and
+-j 2 against -j 1 on the one volume, on a disk holding it in two partitions and on
+two images (the volume given twice). Prints one row per measure, tab-separated.
 """
 import argparse
 import os
@@ -59,6 +60,38 @@ def volume_with(work, name, files, copies, variants):
     finally:
         run(["umount", mount])
     return raw
+
+
+def disk_of(work, name, volume, partitions):
+    """A GPT disk holding the raw volume in each of its partitions."""
+    sectors = os.path.getsize(volume) // 512
+    starts = [2048 + i * (sectors + 2048) for i in range(partitions)]
+    disk = os.path.join(work, name)
+    with open(disk, "wb") as f:
+        f.truncate((starts[-1] + sectors + 2048) * 512)
+    layout = "label: gpt\n" + "".join("start=%d, size=%d, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\n"
+                                      % (start, sectors) for start in starts)
+    run(["sfdisk", "-q", disk], input=layout.encode())
+    with open(disk, "r+b") as out, open(volume, "rb") as f:
+        for start in starts:
+            out.seek(start * 512)
+            f.seek(0)
+            shutil.copyfileobj(f, out, 1 << 20)
+    return disk
+
+
+def timed_in_rounds(cases, runs):
+    """The median time of each case, a list of commands run at once; every round runs
+    each case once, so that a load changing meanwhile weighs on all alike."""
+    times = {name: [] for name in cases}
+    for _ in range(runs):
+        for name, commands in cases.items():
+            start = time.perf_counter()
+            for process in [subprocess.Popen(c, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                            for c in commands]:
+                process.wait()
+            times[name].append(time.perf_counter() - start)
+    return {name: statistics.median(t) for name, t in times.items()}
 
 
 def timed(command, runs, before=None, after=None):
@@ -151,6 +184,24 @@ def main():
         twice = volume_with(work, "twice.raw", files, 2, variants)
         rows.append(("image: peak RSS", "%d KiB on the volume, %d KiB on one holding it twice"
                      % (peak_kib(scan), peak_kib([args.scanner, "--image", "-j", "1", twice]))))
+        os.remove(twice)
+        # Volumes in processes of their own, up to -j at once: the library serialises
+        # the reads of one handle, so one volume gains nothing; several do, as far as
+        # free processors go. The ceiling: two scanners, one per image, at once.
+        two_partitions = disk_of(work, "two-partitions.raw", raw, 2)
+        for label, images in [("one volume", [raw]), ("two partitions of one disk", [two_partitions]),
+                              ("two images", [raw, raw])]:
+            cases = {"1": [[args.scanner, "--image", "-j", "1"] + images],
+                     "2": [[args.scanner, "--image", "-j", "2"] + images]}
+            if len(images) > 1:
+                cases["apart"] = [[args.scanner, "--image", "-j", "1", image] for image in images]
+            medians = timed_in_rounds(cases, args.runs)
+            text = "%.3f s at -j 1, %.3f s at -j 2 (medians): %.2fx as fast" % (
+                medians["1"], medians["2"], medians["1"] / medians["2"])
+            if "apart" in medians:
+                text += "; two scanners at once: %.3f s, %.2fx" % (medians["apart"], medians["1"] / medians["apart"])
+            rows.append(("image: -j 2, %s" % label, text + " (load average %.1f on %d processors)"
+                         % (os.getloadavg()[0], os.cpu_count())))
     finally:
         subprocess.run(["umount", os.path.join(work, "mnt")], capture_output=True)
         shutil.rmtree(work, True)

@@ -3,7 +3,9 @@
  * volume that starts at SECTOR (of 512 bytes):
  *   hang  opening its file system never returns, as a detection that loops would;
  *   crash reading its third directory ends the process on SIGSEGV, as a fault in
- *         the library would, after its first files were reported. */
+ *         the library would, after its first files were reported;
+ *   slow  reading each of its directories takes a tenth of a second, as on a large
+ *         volume: its scan runs for seconds and stops when asked. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <signal.h>
@@ -33,5 +35,6 @@ TSK_FS_DIR* tsk_fs_dir_open_meta(TSK_FS_INFO* fs, TSK_INUM_T address) {
   TSK_FS_DIR* (*real)(TSK_FS_INFO*, TSK_INUM_T) =
       (TSK_FS_DIR * (*)(TSK_FS_INFO*, TSK_INUM_T)) dlsym(RTLD_NEXT, "tsk_fs_dir_open_meta");
   if (Planted("crash", fs->offset) && ++directories == 3) raise(SIGSEGV);
+  if (Planted("slow", fs->offset)) usleep(100000);
   return real(fs, address);
 }

@@ -586,6 +586,164 @@ class RunValuesNamingTheSameFile(unittest.TestCase):
         self.assertNotIn(": ERROR", mounted_err)
 
 
+def without_times(output):
+    """The report without what the clock decides: the summary's seconds."""
+    output = re.sub(r"^Time: [0-9.]+ sec$", "Time: S sec", output, flags=re.M)
+    return re.sub(r'"seconds":[0-9.]+', '"seconds":S', output)
+
+
+class ParallelVolumes(unittest.TestCase):
+    """-j N scans up to N volumes at once, each in its process; the report is the
+    one -j 1 gives, byte for byte, and so is the exit status."""
+    twin = None
+
+    @classmethod
+    def setUpClass(cls):
+        Built.build()
+        cls.twin = cls.twin_disk(Built.images["raw"][0])
+
+    @classmethod
+    def twin_disk(cls, ntfs):
+        """A GPT disk holding the NTFS volume twice: two volume processes that read
+        the same image at once all the way through."""
+        disk = os.path.join(Built.work, "twin.raw")
+        sectors = VOLUME_BYTES // SECTOR
+        second = FIRST_PARTITION + sectors
+        with open(disk, "wb") as f:
+            f.truncate((second + sectors + 2048) * SECTOR)
+        layout = "label: gpt\n" + "".join("start=%d, size=%d, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\n"
+                                          % (start, sectors) for start in [FIRST_PARTITION, second])
+        run("sfdisk", "-q", disk, input=layout.encode())
+        with open(ntfs, "rb") as f:
+            volume = f.read()
+        with open(disk, "r+b") as out:
+            for start in [FIRST_PARTITION, second]:
+                out.seek(start * SECTOR)
+                out.write(volume)
+        return disk
+
+    def reports(self, arguments, jobs=(1, 2, 3), environment=None, stderr=subprocess.PIPE):
+        """(jobs, status, stdout, stderr) of each run; stderr=subprocess.STDOUT: both
+        streams in one pipe, the stdout given."""
+        runs = []
+        for n in jobs:
+            done = subprocess.run([ARGS.scanner, "--image", "-j", str(n)] + arguments, stdout=subprocess.PIPE,
+                                  stderr=stderr, timeout=TIMEOUT, env=environment)
+            runs.append((n, done.returncode, without_times(done.stdout.decode("utf-8", "replace")),
+                         without_times((done.stderr or b"").decode("utf-8", "replace"))))
+        return runs
+
+    def assertSameReports(self, runs):
+        _, status, out, err = runs[0]
+        for n, other_status, other_out, other_err in runs[1:]:
+            with self.subTest(jobs=n):
+                self.assertEqual(other_out, out)
+                self.assertEqual(other_err, err)
+                self.assertEqual(other_status, status)
+
+    def test_the_report_is_the_one_of_a_volume_at_a_time(self):
+        gpt, raw = Built.images["gpt"][0], Built.images["raw"][0]
+        missing = os.path.join(Built.work, "missing.raw")
+        no_captures = dict(os.environ, TMPDIR=missing)
+        cases = [("a disk of three partitions", [gpt], None),
+                 ("one volume twice in a disk", [self.twin], None),
+                 ("two images", [raw, gpt], None),
+                 # The scanner's own line about an image comes after the volumes before it.
+                 ("an image that cannot be read between two", [gpt, missing, Built.images["vhd dynamic"][0]], None),
+                 # Nowhere to keep a report: each volume waits until it is the oldest.
+                 ("no file for a capture", [gpt, raw], no_captures)]
+        for name, images, environment in cases:
+            for form in [[], ["--json", "-a", "--explain"]]:
+                with self.subTest(case=name, form=" ".join(form)):
+                    runs = self.reports(form + images, environment=environment)
+                    self.assertEqual(runs[0][1], 1, runs[0][3])
+                    self.assertSameReports(runs)
+
+    def test_lines_of_both_streams_keep_their_order_in_one_file(self):
+        """Standard output and error as one pipe (2>&1): a volume reported from its
+        capture keeps its ERROR and closing lines between its result lines."""
+        runs = self.reports(["-a", Built.images["gpt"][0], Built.images["raw"][0]], stderr=subprocess.STDOUT)
+        self.assertIn("#volume: ", runs[0][2])
+        self.assertSameReports(runs)
+
+    def test_a_closed_pipe_ends_the_scan_as_for_one_volume_at_a_time(self):
+        """The reader of standard output goes away after one line, while there is more
+        than a pipe holds: with SIGPIPE the scanner ends on it, with SIGPIPE ignored it
+        stops with status 2, for every -j, and leaves no process behind."""
+        import signal
+        arguments = ["--image", "--json", "--explain", "-a", self.twin, Built.images["gpt"][0], Built.images["raw"][0]]
+        for ignored, status in [(False, -signal.SIGPIPE), (True, 2)]:
+            for jobs in ["1", "2"]:
+                with self.subTest(sigpipe="ignored" if ignored else "default", jobs=jobs):
+                    scanner = subprocess.Popen(
+                        [ARGS.scanner, "-j", jobs] + arguments, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                        start_new_session=True,
+                        preexec_fn=(lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN)) if ignored else None)
+                    self.addCleanup(self.end_group, scanner)
+                    scanner.stdout.readline()
+                    scanner.stdout.close()
+                    err = scanner.stderr.read().decode()
+                    scanner.wait(timeout=TIMEOUT)
+                    self.assertEqual(scanner.returncode, status, err)
+                    self.assertNotIn(": ERROR ", err)
+                    with self.assertRaises(ProcessLookupError):
+                        os.killpg(scanner.pid, 0)
+
+    def test_a_fault_or_hang_is_the_same_error_line_in_the_same_place(self):
+        preload = os.environ.get("PESTKILL_FAULT_PRELOAD")
+        if not preload:
+            self.skipTest("no planted-fault library")
+        for kind in ["crash", "hang"]:
+            with self.subTest(fault=kind):
+                environment = dict(os.environ, LD_PRELOAD=preload,
+                                   PESTKILL_PLANTED_FAULT="%s:%d" % (kind, FIRST_PARTITION))
+                runs = self.reports(["--volume-time-limit", "3", Built.images["gpt"][0], Built.images["raw"][0]],
+                                    jobs=(1, 2), environment=environment)
+                self.assertEqual(runs[0][3].count(": ERROR "), 1, runs[0][3])
+                self.assertSameReports(runs)
+
+    def test_a_stop_signal_to_the_scanner_alone_ends_every_volume_process(self):
+        """SIGTERM sent to the scanner, not to its process group, while a volume is
+        being scanned: its process is passed the signal and closes its report, one hung
+        inside the library is ended a few seconds later, and no process is left."""
+        import signal
+        import time
+        preload = os.environ.get("PESTKILL_FAULT_PRELOAD")
+        if not preload:
+            self.skipTest("no planted-fault library")
+        not_stopped = r"#p\d+@%d: ERROR its scan did not stop within \d+ seconds of SIGTERM" % FIRST_PARTITION
+        for fault, jobs, ended in [("slow", "1", False), ("slow", "2", False), ("hang", "2", True)]:
+            with self.subTest(fault=fault, jobs=jobs):
+                environment = dict(os.environ, LD_PRELOAD=preload,
+                                   PESTKILL_PLANTED_FAULT="%s:%d" % (fault, FIRST_PARTITION))
+                scanner = subprocess.Popen([ARGS.scanner, "--image", "-j", jobs, Built.images["gpt"][0],
+                                            Built.images["raw"][0]], stdout=subprocess.PIPE,
+                                           stderr=subprocess.PIPE, env=environment, start_new_session=True)
+                self.addCleanup(self.end_group, scanner)
+                time.sleep(1.5)
+                scanner.send_signal(signal.SIGTERM)
+                _, err = scanner.communicate(timeout=30)
+                err = err.decode()
+                self.assertEqual(scanner.returncode, 143, err)
+                if ended:
+                    self.assertRegex(err, not_stopped)
+                else:
+                    self.assertNotRegex(err, not_stopped)
+                self.assertIn("Errors: %d\n" % int(ended), err)
+                with self.assertRaises(ProcessLookupError):
+                    os.killpg(scanner.pid, 0)
+
+    @staticmethod
+    def end_group(scanner):
+        """What a failed case leaves running."""
+        import signal
+        try:
+            os.killpg(scanner.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        scanner.wait()
+
+
 def main():
     global ARGS
     parser = argparse.ArgumentParser()

@@ -11,6 +11,7 @@
 #include "tools/pestkill-scan/sources/disk_image/container_format.h"
 #include "tools/pestkill-scan/sources/disk_image/entry_place.h"
 #include "tools/pestkill-scan/sources/disk_image/ewf_segments.h"
+#include "tools/pestkill-scan/sources/disk_image/own_partition.h"
 #include "tools/pestkill-scan/sources/disk_image/tsk_file_source.h"
 #include "tools/pestkill-scan/sources/disk_image/volume_process.h"
 #include "tools/pestkill-scan/sources/disk_image/volume_walk.h"
@@ -299,6 +300,13 @@ void ImageError(ScanRun* run, const char* image, const std::string& reason) {
   QueueLine(run, LineKind::Error, image, reason.c_str());
 }
 
+// An error the scanner itself reports about an image, after every volume started
+// before it.
+void ImageErrorInTurn(ScanRun* run, VolumeProcesses* volumes, const char* image, const std::string& reason) {
+  volumes->Finish();
+  ImageError(run, image, reason);
+}
+
 // The file system a volume's first bytes name, at offset in the image, or null.
 const char* NamedVolumeFormat(TSK_IMG_INFO* img, TSK_OFF_T offset) {
   uint8_t head[VolumeHeadBytes];
@@ -335,23 +343,36 @@ std::string NamedVolumeFailure(const std::string& detected, const char* named, c
 struct PartitionToScan {
   ScanRun* run;
   TSK_VS_INFO* table;
-  const TSK_VS_PART_INFO* part;
+  TSK_PNUM_T index;
   VolumePlace place;
   uint64_t key;
+  bool ownHandle;  // another volume process reads through the run's handle on the image
 };
 
 void ScanPartition(void* context) {
   const PartitionToScan* scan = static_cast<const PartitionToScan*>(context);
   ScanRun* run = scan->run;
-  const TSK_VS_PART_INFO* part = scan->part;
   const VolumePlace& place = scan->place;
+  OwnPartition own;
+  TSK_VS_INFO* table = scan->table;
+  if (scan->ownHandle) {
+    std::string failure;
+    if (!OpenOwnPartition(place.image.c_str(), scan->table, scan->index, &own, &failure)) {
+      run->report.entryMembers = VolumeMembers(place);
+      QueueLine(run, LineKind::Error, VolumeName(place).c_str(), failure.c_str());
+      run->report.entryMembers.clear();
+      return;
+    }
+    table = own.table;
+  }
+  const TSK_VS_PART_INFO* part = tsk_vs_part_get(table, scan->index);
   tsk_error_reset();
   TSK_FS_INFO* fs = tsk_fs_open_vol(part, TSK_FS_TYPE_DETECT);
   run->report.entryMembers = VolumeMembers(place);
   if (fs == nullptr) {
     const std::string failure = LibraryError("cannot be read");
-    const TSK_OFF_T start = scan->table->offset + static_cast<TSK_OFF_T>(part->start * scan->table->block_size);
-    if (const char* named = NamedVolumeFormat(scan->table->img_info, start)) {
+    const TSK_OFF_T start = table->offset + static_cast<TSK_OFF_T>(part->start * table->block_size);
+    if (const char* named = NamedVolumeFormat(table->img_info, start)) {
       QueueLine(run, LineKind::Error, VolumeName(place).c_str(),
                 (std::string("its boot sector names ") + named + ", but the volume " +
                  NamedVolumeFailure(failure, named, part, nullptr))
@@ -362,23 +383,31 @@ void ScanPartition(void* context) {
       QueueLine(run, LineKind::Skipped, VolumeName(place).c_str(), reason.c_str());
     }
     run->report.entryMembers.clear();
-    return;
+  } else {
+    run->report.entryMembers.clear();
+    ScanFileSystem(run, fs, place, scan->key);
+    tsk_fs_close(fs);
   }
-  run->report.entryMembers.clear();
-  ScanFileSystem(run, fs, place, scan->key);
-  tsk_fs_close(fs);
+  CloseOwnPartition(&own);
 }
 
+// The partitions of the table, each in a volume process. The first to run reads
+// through the run's handle on the image; one that starts while that one still
+// runs opens the image again (own_partition.h).
 void ScanPartitions(ScanRun* run, TSK_VS_INFO* table, const char* image, uint64_t imageNumber,
-                    const VolumeProcessLimits& limits) {
+                    VolumeProcesses* volumes) {
+  uint64_t handleUser = 0;  // the volume process reading through the run's handle
   for (TSK_PNUM_T index = 0; index < table->part_count && !Stopping(*run); ++index) {
     const TSK_VS_PART_INFO* part = tsk_vs_part_get(table, index);
     if (part == nullptr || (part->flags & TSK_VS_PART_FLAG_ALLOC) == 0) continue;
-    PartitionToScan scan{run, table, part, VolumePlace(), (imageNumber << 32) | (static_cast<uint64_t>(part->addr) + 1)};
+    if (!volumes->WaitForRoom()) break;
+    const uint64_t key = (imageNumber << 32) | (static_cast<uint64_t>(part->addr) + 1);
+    PartitionToScan scan{run, table, index, VolumePlace(), key, volumes->Running(handleUser)};
     scan.place.image = image;
     scan.place.partition = static_cast<int64_t>(part->addr);
     scan.place.startSector = static_cast<uint64_t>(part->start);
-    ScanInVolumeProcess(&run->report, VolumeName(scan.place), limits, ScanPartition, &scan);
+    const uint64_t number = volumes->Start(VolumeName(scan.place), ScanPartition, &scan);
+    if (!scan.ownHandle) handleUser = number;
   }
 }
 
@@ -422,15 +451,16 @@ const char* UnreadFormatOf(TSK_IMG_INFO* img) {
   return got > 0 ? UnreadContainerFormat(head, static_cast<size_t>(got)) : nullptr;
 }
 
-void ScanDiskImage(ScanRun* run, const char* image, uint64_t imageNumber, const VolumeProcessLimits& limits) {
+void ScanDiskImage(ScanRun* run, const char* image, uint64_t imageNumber, VolumeProcesses* volumes) {
   tsk_error_reset();
   TSK_IMG_INFO* img = tsk_img_open_utf8_sing(image, TSK_IMG_TYPE_DETECT, 0);
   if (img == nullptr) {
-    ImageError(run, image, LibraryError("cannot be read as a disk image"));
+    ImageErrorInTurn(run, volumes, image, LibraryError("cannot be read as a disk image"));
     return;
   }
   if (const char* format = UnreadFormatOf(img)) {
-    ImageError(run, image, std::string("a ") + format + " image, a format that cannot be read here (convert it to raw)");
+    ImageErrorInTurn(run, volumes, image,
+                     std::string("a ") + format + " image, a format that cannot be read here (convert it to raw)");
     tsk_img_close(img);
     return;
   }
@@ -444,14 +474,14 @@ void ScanDiskImage(ScanRun* run, const char* image, uint64_t imageNumber, const 
   }
   TSK_VS_INFO* table = tsk_vs_open(img, 0, TSK_VS_TYPE_DETECT);
   if (table != nullptr) {
-    ScanPartitions(run, table, image, imageNumber, limits);
+    ScanPartitions(run, table, image, imageNumber, volumes);
     tsk_vs_close(table);
   } else {
     // No partition table: the image may be one volume, its file system at offset 0.
     BareVolumeToScan scan{run, img, image, imageNumber << 32};
     VolumePlace place;
     place.image = image;
-    ScanInVolumeProcess(&run->report, VolumeName(place), limits, ScanBareVolume, &scan);
+    (void)volumes->Start(VolumeName(place), ScanBareVolume, &scan);
   }
   tsk_img_close(img);
 }
@@ -466,11 +496,13 @@ int RunDiskImageScan(const ScanSettings& settings, const DiskImageRequest& reque
   StartReport(&run.report);
   VolumeProcessLimits limits;
   if (request.volumeSeconds > 0) limits.seconds = request.volumeSeconds;
+  VolumeProcesses volumes(&run.report, settings.jobs, limits);
   uint64_t imageNumber = 0;
   for (const char* image : request.images) {
     if (Stopping(run)) break;
-    ScanDiskImage(&run, image, ++imageNumber, limits);
+    ScanDiskImage(&run, image, ++imageNumber, &volumes);
   }
+  volumes.Finish();
   const int stopSignal = StopSignal();
   ReportSummary(&run.report, stopSignal);
   return ExitStatusFor(run.report, stopSignal);

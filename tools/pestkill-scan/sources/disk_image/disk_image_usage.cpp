@@ -37,8 +37,10 @@ const char Usage[] =
     "\"stream\":NAME|null (and \"realloc\":BOOL when deleted); each volume closes with\n"
     "{\"volume\":NAME,...,\"names\":N,\"deleted_names\":N,\"directories\":N,\"metadata_in_use\":N|null}.\n"
     "A format that cannot be read (QCOW2, VHDX, a BitLocker volume) is an ERROR line\n"
-    "naming it. Files are judged one at a time (-j has no effect); --exclude applies\n"
-    "to the paths inside the volumes.\n";
+    "naming it. -j N scans up to N volumes at once (of one image or of several),\n"
+    "each in its process, and the report is the same, in the same order, for every\n"
+    "N; the files of one volume are judged one at a time. --exclude applies to the\n"
+    "paths inside the volumes.\n";
 
 }  // namespace
 
