@@ -492,16 +492,7 @@ def main():
     parser.add_argument("--hive-corpus", required=True, help="the fetched files, with the empty hive")
     ARGS, rest = parser.parse_known_args()
     fixture.ARGS = argparse.Namespace(runtime_scanner=None, **vars(ARGS))
-    missing = [t for t in TOOLS if shutil.which(t) is None]
-    if os.geteuid() != 0 or not os.path.exists("/dev/fuse") or missing:
-        print("skipped: needs root, /dev/fuse and %s" % ", ".join(missing or TOOLS), file=sys.stderr)
-        return 77
-    try:
-        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
-    finally:
-        if Built.work:
-            shutil.rmtree(Built.work, True)
-    return 0 if result.wasSuccessful() else 1
+    return fixture.run_suite(rest, TOOLS)
 
 
 if __name__ == "__main__":

@@ -753,12 +753,18 @@ def main():
     parser.add_argument("--runtime-scanner")
     parser.add_argument("--hive-corpus", required=True, help="the fetched files, with the empty hive")
     ARGS, rest = parser.parse_known_args()
-    missing = [t for t in TOOLS if shutil.which(t) is None]
+    return run_suite(rest, TOOLS)
+
+
+def run_suite(rest, tools):
+    """Runs the tests of the calling module where root, /dev/fuse and tools are at
+    hand (else 77, skipped), and removes the built volume after them."""
+    missing = [t for t in tools if shutil.which(t) is None]
     if os.geteuid() != 0 or not os.path.exists("/dev/fuse") or missing:
-        print("skipped: needs root, /dev/fuse and %s" % ", ".join(missing or TOOLS), file=sys.stderr)
+        print("skipped: needs root, /dev/fuse and %s" % ", ".join(missing or tools), file=sys.stderr)
         return 77
     try:
-        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
+        result = unittest.main(module="__main__", argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
     finally:
         if Built.work:
             shutil.rmtree(Built.work, True)
